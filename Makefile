@@ -1,0 +1,33 @@
+# The newcomer's entry. `make test` installs what is missing, configures,
+# builds and runs every test; `make test-asan` does the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer (with short fuzz runs).
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build test build-asan test-asan bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+test: build
+	ctest --preset default
+
+build-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+
+test-asan: build-asan
+	ctest --preset asan
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	scripts/run-benchmarks.sh build/release
+
+clean:
+	rm -rf build

@@ -1,0 +1,40 @@
+// Conversion of camera samples to the module's picture format (32-bit
+// 0xFFRRGGBB, rows bottom-up) and nearest-neighbour scaling of such pictures.
+#pragma once
+
+#include <cstdint>
+
+#include "common/video_frame.h"
+
+// Set once per process, before main, from the processor's features: whether
+// Yuy2ToRgb32 takes the vector path. Forcing the scalar path is possible with
+// the environment variable VIDEOCONF_FORCE_SCALAR=1.
+extern bool g_has_sse;
+
+// Whether this processor and environment allow the vector path.
+bool DetectSse();
+
+class PixelConverter {
+ public:
+  PixelConverter();
+  ~PixelConverter() = default;
+  // clamp_ points into the object itself.
+  PixelConverter(const PixelConverter&) = delete;
+  PixelConverter& operator=(const PixelConverter&) = delete;
+
+  // Packed bottom-up BGR rows to 32-bit pixels, width x height pixels from the
+  // first destination pixel on (the destination stride is not used).
+  bool Rgb24ToRgb32(const std::uint8_t* src, VideoFrame& dst) const;
+  // Top-down YUY2 rows of (width / 2) x 4 bytes to bottom-up 32-bit rows.
+  void Yuy2ToRgb32(const std::uint8_t* src, VideoFrame& dst) const;
+  // The scalar row routine: `count` pixels (an odd count writes exactly count).
+  void Yuy2RowToRgb32(std::uint32_t* dst, const std::uint8_t* src, int count) const;
+  // Nearest-neighbour scale of 32-bit pixels; rows keep their memory order.
+  void ScaleNearest(VideoFrame& dst, const VideoFrame& src) const;
+
+  const std::uint8_t* clamp_table() const { return clamp_table_; }
+
+ private:
+  std::uint8_t clamp_table_[768];
+  const std::uint8_t* clamp_;
+};

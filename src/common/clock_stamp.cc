@@ -1,0 +1,23 @@
+#include "common/clock_stamp.h"
+
+#include "plat/kernel.h"
+
+ClockStamp ClockStamp::Now() {
+  std::int64_t counter = 0;
+  std::int64_t frequency = 0;
+  std::int64_t seconds = 0;
+  std::int64_t micros = 0;
+  if (plat::QueryPerformanceFrequency(&frequency) && frequency >= 1000000 &&
+      plat::QueryPerformanceCounter(&counter)) {
+    seconds = counter / frequency;
+    micros = (counter % frequency) / (frequency / 1000000);
+  } else {
+    const auto count = static_cast<std::int64_t>(plat::GetSystemTimeAsFileTime());
+    seconds = count / 10000000;
+    micros = (count % 10000000) / 10;
+  }
+  ClockStamp stamp;
+  stamp.seconds = seconds;
+  stamp.milliseconds = static_cast<std::uint16_t>(micros / 1000);
+  return stamp;
+}
