@@ -32,9 +32,13 @@ class PixelConverter {
   // Nearest-neighbour scale of 32-bit pixels; rows keep their memory order.
   void ScaleNearest(VideoFrame& dst, const VideoFrame& src) const;
 
-  const std::uint8_t* clamp_table() const { return clamp_table_; }
+  // The 768-entry clamp table: entry i holds i - 256 saturated to 0..255.
+  const std::uint8_t* clamp_table() const { return clamp_table_ + kClampMargin; }
 
  private:
-  std::uint8_t clamp_table_[768];
-  const std::uint8_t* clamp_;
+  // The row routine's sums reach -277..534 for samples outside the nominal
+  // video range; the margins around the 768 entries saturate those too.
+  static constexpr int kClampMargin = 32;
+  std::uint8_t clamp_table_[kClampMargin + 768 + kClampMargin];
+  const std::uint8_t* clamp_;  // entry 256 of the table: clamp_[v] for v in -256..511
 };

@@ -49,10 +49,14 @@ PLAT_API bool EndPaint(HWND hwnd, const PAINTSTRUCT* ps);
 // Copies rows of a 32-bit BI_RGB bitmap (bytes blue, green, red, x; rows of
 // 4 x biWidth bytes) into the window's surface, as SetDIBitsToDevice does:
 // the source rectangle (x_src, y_src, width, height), y_src counted from the
-// bottom for bottom-up bitmaps, lands at (x_dest, y_dest) in the client area;
-// `bits` holds `lines` scan lines starting at scan line `start_scan`. Clipped
-// to the client area and to the window's region. Returns the number of scan
-// lines drawn, 0 on failure (hidden or dead window, other formats).
+// bottom for bottom-up bitmaps (biHeight > 0) and from the top for top-down
+// ones, lands at (x_dest, y_dest) in the client area; `bits` holds `lines`
+// scan lines (lines x 4 x biWidth bytes, nothing beyond is read) starting at
+// scan line `start_scan`, scan lines counted from the bitmap's first row in
+// memory. Clipped to the bitmap, the client area and the window's region.
+// Returns the number of supplied scan lines that fall in the source
+// rectangle, 0 on failure (hidden or dead window, other formats, biWidth <= 0,
+// missing bits).
 PLAT_API int SetDIBitsToDevice(HDC hdc, int x_dest, int y_dest, std::uint32_t width,
                                std::uint32_t height, int x_src, int y_src, UINT start_scan,
                                UINT lines, const void* bits, const BITMAPINFO* bmi,

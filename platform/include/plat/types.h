@@ -1,6 +1,7 @@
 // The handle and message types of the window model the module was written for.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plat {

@@ -1,0 +1,78 @@
+#include "surface.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace plat::internal {
+
+Surface::Surface(bool host, int width, int height) : host_(host) {
+  if (!host_) return;
+  width_ = Clamp(width);
+  height_ = Clamp(height);
+  pixels_.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
+}
+
+int Surface::Clamp(int extent) { return std::clamp(extent, 0, kMaxExtent); }
+
+RECT Surface::ClientRect() const {
+  std::lock_guard lock(mutex_);
+  return RECT{0, 0, width_, height_};
+}
+
+bool Surface::Resize(int width, int height) {
+  if (!host_) return false;
+  width = Clamp(width);
+  height = Clamp(height);
+  std::vector<std::uint32_t> pixels;
+  try {
+    pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  width_ = width;
+  height_ = height;
+  pixels_.swap(pixels);
+  return true;
+}
+
+std::int64_t Surface::Paint(const DibRows& src, const DibPlacement& place) {
+  if (!host_) return -1;
+  std::lock_guard lock(mutex_);
+  const SurfaceView view{pixels_.data(), width_, height_, region_.get()};
+  return CopyDibRows(src, place, view);
+}
+
+bool Surface::Read(std::vector<std::uint32_t>* pixels, int* width, int* height) const {
+  if (!host_) return false;
+  std::lock_guard lock(mutex_);
+  pixels->assign(pixels_.size(), 0);
+  for (std::int64_t y = 0; y < height_; ++y) {
+    const std::uint32_t* from = pixels_.data() + y * width_;
+    std::uint32_t* to = pixels->data() + y * width_;
+    ForEachSpan(region_.get(), y, 0, width_, [&](std::int64_t x0, std::int64_t x1) {
+      std::copy(from + x0, from + x1, to + x0);
+    });
+  }
+  *width = width_;
+  *height = height_;
+  return true;
+}
+
+void Surface::SetRegion(std::unique_ptr<Region> region) {
+  {
+    std::lock_guard lock(mutex_);
+    region_.swap(region);
+  }
+  // `region` now holds the old one, freed outside the lock.
+}
+
+bool Surface::CopyRegion(Region* dest) const {
+  std::lock_guard lock(mutex_);
+  if (!region_) return false;
+  *dest = *region_;
+  return true;
+}
+
+}  // namespace plat::internal

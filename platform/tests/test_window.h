@@ -1,0 +1,91 @@
+// Test windows whose procedure records what it receives and can react to it.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "plat/plat.h"
+
+namespace plat_test {
+
+// What a window's procedure got, in order. Used on the window's own thread only.
+class Recorder {
+ public:
+  struct Call {
+    plat::HWND hwnd;
+    plat::UINT message;
+    plat::WPARAM wparam;
+    plat::LPARAM lparam;
+  };
+
+  std::vector<Call> calls;
+  // Runs for every message after it is recorded; its result is the procedure's.
+  std::function<plat::LRESULT(plat::HWND, plat::UINT, plat::WPARAM, plat::LPARAM)> react;
+
+  int Count(plat::UINT message) const {
+    int n = 0;
+    for (const Call& c : calls) n += c.message == message ? 1 : 0;
+    return n;
+  }
+};
+
+// The recorder travels in CreateWindow's param and then in the user data.
+inline plat::LRESULT RecordingProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
+                                   plat::LPARAM lparam) {
+  if (message == plat::WM_CREATE) {
+    const auto* create = reinterpret_cast<const plat::CREATESTRUCT*>(lparam);
+    plat::SetWindowLongPtr(hwnd, plat::GWL_USERDATA,
+                           reinterpret_cast<plat::LONG_PTR>(create->lpCreateParams));
+  }
+  auto* recorder =
+      reinterpret_cast<Recorder*>(plat::GetWindowLongPtr(hwnd, plat::GWL_USERDATA));
+  if (recorder == nullptr) return plat::DefWindowProc(hwnd, message, wparam, lparam);
+  recorder->calls.push_back({hwnd, message, wparam, lparam});
+  if (recorder->react) return recorder->react(hwnd, message, wparam, lparam);
+  return plat::DefWindowProc(hwnd, message, wparam, lparam);
+}
+
+// A window class registered for one test under a name no other test uses.
+class TestClass {
+ public:
+  TestClass() : name_("plat_test_class_" + std::to_string(next_++)) {
+    plat::WNDCLASS wc;
+    wc.lpfnWndProc = RecordingProc;
+    wc.hInstance = plat::GetModuleHandle(nullptr);
+    wc.lpszClassName = name_.c_str();
+    atom_ = plat::RegisterClass(&wc);
+  }
+  ~TestClass() { plat::UnregisterClass(name_.c_str(), plat::GetModuleHandle(nullptr)); }
+  TestClass(const TestClass&) = delete;
+  TestClass& operator=(const TestClass&) = delete;
+
+  const char* name() const { return name_.c_str(); }
+  plat::ATOM atom() const { return atom_; }
+
+  // A hidden window (or, with WS_VISIBLE, a host window of width x height).
+  plat::HWND Create(Recorder* recorder, plat::DWORD style = 0, int width = 0,
+                    int height = 0) const {
+    return plat::CreateWindow(name_.c_str(), "test window", style, 0, 0, width, height, 0,
+                              nullptr, plat::GetModuleHandle(nullptr), recorder);
+  }
+
+ private:
+  static inline std::atomic<int> next_{0};
+  std::string name_;
+  plat::ATOM atom_ = 0;
+};
+
+// Takes every waiting message off the calling thread's queue and dispatches it.
+inline int PumpAll() {
+  int n = 0;
+  plat::MSG msg;
+  while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+    plat::DispatchMessage(&msg);
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace plat_test

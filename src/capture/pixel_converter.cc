@@ -1,0 +1,143 @@
+#include "capture/pixel_converter.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/yuy2_row.h"
+
+namespace {
+
+// BT.601 video-range YUV to RGB in 16.16 fixed point.
+constexpr int kLuma = 76309;         // 1.164
+constexpr int kUBlue = 132201;       // 2.017
+constexpr int kUGreen = -25674;      // -0.392
+constexpr int kVGreen = -53278;      // -0.813
+constexpr int kVRed = 104597;        // 1.596
+
+// The extreme sums of the row routine over every Y, U and V byte: the clamp
+// table's margins must cover them.
+constexpr int kLowestSum = ((0 - 16) * kLuma + -128 * kUBlue) >> 16;
+constexpr int kHighestSum = ((255 - 16) * kLuma + 127 * kUBlue) >> 16;
+static_assert(((0 - 16) * kLuma + 127 * kUGreen + 127 * kVGreen) >> 16 >= kLowestSum);
+static_assert(((0 - 16) * kLuma + -128 * kVRed) >> 16 >= kLowestSum);
+static_assert(((255 - 16) * kLuma + -128 * kUGreen + -128 * kVGreen) >> 16 <= kHighestSum);
+static_assert(((255 - 16) * kLuma + 127 * kVRed) >> 16 <= kHighestSum);
+
+// Frames from this many destination bytes on go out with streaming stores:
+// they would only push the rest of the working set out of the cache.
+constexpr std::int64_t kStreamBytes = std::int64_t{1} << 62;
+
+// Up to this many destination columns take their source column from a table
+// on the stack; wider pictures are scaled in bands of this many columns.
+constexpr int kColumnBand = 1024;
+
+bool ForcedScalar() {
+  const char* value = std::getenv("VIDEOCONF_FORCE_SCALAR");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+}  // namespace
+
+bool DetectSse() {
+#if defined(__x86_64__)
+  return !ForcedScalar() && pixel_kernels::CpuHasSse2();
+#else
+  return false;
+#endif
+}
+
+bool g_has_sse = DetectSse();
+
+PixelConverter::PixelConverter() : clamp_(clamp_table_ + kClampMargin + 256) {
+  static_assert(-256 - kClampMargin <= kLowestSum && kHighestSum <= 511 + kClampMargin);
+  for (int i = 0; i < kClampMargin + 768 + kClampMargin; ++i) {
+    clamp_table_[i] = static_cast<std::uint8_t>(std::clamp(i - kClampMargin - 256, 0, 255));
+  }
+}
+
+bool PixelConverter::Rgb24ToRgb32(const std::uint8_t* src, VideoFrame& dst) const {
+  if (src == nullptr || dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return true;
+  auto* out = reinterpret_cast<std::uint32_t*>(dst.data);
+  // From the last pixel back, so that a picture converted in place (source
+  // and destination at one address) never overwrites bytes not yet read.
+  for (std::ptrdiff_t i = std::ptrdiff_t{dst.width} * dst.height - 1; i >= 0; --i) {
+    const std::uint8_t* p = src + 3 * i;
+    out[i] = 0xFF000000u | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+  }
+  return true;
+}
+
+void PixelConverter::Yuy2RowToRgb32(std::uint32_t* dst, const std::uint8_t* src,
+                                    int count) const {
+  const auto pixel = [this](int y, int bu, int g, int rv) {
+    return 0xFF000000u | std::uint32_t{clamp_[(y + bu) >> 16]} |
+           std::uint32_t{clamp_[(y + g) >> 16]} << 8 | std::uint32_t{clamp_[(y + rv) >> 16]} << 16;
+  };
+  for (int i = 0; i < count; i += 2, src += 4) {
+    const int y0 = (src[0] - 16) * kLuma;
+    const int y1 = (src[2] - 16) * kLuma;
+    const int u = src[1] - 128;
+    const int v = src[3] - 128;
+    const int bu = u * kUBlue;
+    const int g = u * kUGreen + v * kVGreen;
+    const int rv = v * kVRed;
+    dst[i] = pixel(y0, bu, g, rv);
+    if (i + 1 < count) dst[i + 1] = pixel(y1, bu, g, rv);
+  }
+}
+
+void PixelConverter::Yuy2ToRgb32(const std::uint8_t* src, VideoFrame& dst) const {
+  const int width = dst.width;
+  const int height = dst.height;
+  if (src == nullptr || dst.data == nullptr || width <= 0 || height <= 0) return;
+  const std::ptrdiff_t src_row = std::ptrdiff_t{width / 2} * 4;
+  // An odd width has no source for its last pixel: it repeats its neighbour.
+  const int even = width & ~1;
+  const int fast = g_has_sse ? width & ~7 : 0;
+  const pixel_kernels::Yuy2RowFn kernel = pixel_kernels::BestYuy2Row();
+  const bool stream =
+      fast > 0 && std::int64_t{width} * height * 4 >= kStreamBytes;
+  std::uint8_t* row = dst.data + std::ptrdiff_t{height - 1} * dst.stride;
+  for (int y = 0; y < height; ++y, src += src_row, row -= dst.stride) {
+    auto* out = reinterpret_cast<std::uint32_t*>(row);
+    if (fast > 0) kernel(src, out, fast, stream);
+    if (fast < even) Yuy2RowToRgb32(out + fast, src + std::ptrdiff_t{fast} * 2, even - fast);
+    if (even < width) out[even] = even > 0 ? out[even - 1] : 0xFF000000u;
+  }
+  if (stream) pixel_kernels::StreamFence();
+}
+
+void PixelConverter::ScaleNearest(VideoFrame& dst, const VideoFrame& src) const {
+  if (dst.width <= 0 || dst.height <= 0 || src.width <= 0 || src.height <= 0) return;
+  if (dst.data == nullptr || src.data == nullptr) return;
+  // 16.16 steps; the + 1 may carry the last column or row past the source's
+  // last one, which then stands in for it.
+  const std::int64_t x_step = (std::int64_t{src.width} << 16) / dst.width + 1;
+  const std::int64_t y_step = (std::int64_t{src.height} << 16) / dst.height + 1;
+  const std::int64_t last_column = src.width - 1;
+  const std::int64_t last_row = src.height - 1;
+  std::int32_t columns[kColumnBand];
+  for (int band = 0; band < dst.width; band += kColumnBand) {
+    const int band_width = std::min(kColumnBand, dst.width - band);
+    for (int x = 0; x < band_width; ++x) {
+      columns[x] = static_cast<std::int32_t>(std::min((band + x) * x_step >> 16, last_column));
+    }
+    std::int64_t previous = -1;
+    for (int y = 0; y < dst.height; ++y) {
+      const std::int64_t source_row = std::min(y * y_step >> 16, last_row);
+      auto* out = reinterpret_cast<std::uint32_t*>(dst.data + y * std::ptrdiff_t{dst.stride}) + band;
+      if (source_row == previous) {
+        // An enlarged picture repeats rows: copy the one just made.
+        std::memcpy(out, reinterpret_cast<const std::uint8_t*>(out) - dst.stride,
+                    std::size_t(band_width) * 4);
+        continue;
+      }
+      previous = source_row;
+      const auto* in =
+          reinterpret_cast<const std::uint32_t*>(src.data + source_row * src.stride);
+      for (int x = 0; x < band_width; ++x) out[x] = in[columns[x]];
+    }
+  }
+}

@@ -1,0 +1,98 @@
+// The local camera: device choice, the capture graph's lifecycle, and the
+// hidden window through which the graph's notices and recorded frames arrive.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "capture/device_list.h"
+#include "capture/graph_events.h"
+#include "capture/pixel_converter.h"
+#include "capture/video_callback.h"
+#include "common/video_frame.h"
+#include "plat/types.h"
+
+// Everything here runs on the thread that constructed the object: it owns the
+// hidden window, so it must pump messages, and it alone may destroy the object.
+class VideoCapture : public VideoCallback {
+ public:
+  VideoCapture();
+  VideoCapture(const VideoCapture&) = delete;
+  VideoCapture& operator=(const VideoCapture&) = delete;
+
+  // Hooks, in this order; the owner binding overrides the last three.
+  void OnSample(SampleRecord* record) override;
+  // Whole seconds of recording left, after every second written.
+  virtual void OnRecordSecondsLeft(std::int32_t seconds);
+  // A captured frame; its pixels are valid only during the call.
+  virtual void OnFrame(const VideoFrame* frame);
+  // The camera failed while running ("EC_DEVICE_LOST").
+  virtual void OnCaptureError(const char* text);
+  // Declared after the hooks so that they keep their places ahead of it.
+  virtual ~VideoCapture();
+
+  // Opens the camera named by `driver` (empty: the last one given, or the
+  // first usable device) at width x height and frame_rate; 0 keeps the
+  // current value. While running, a zero or unchanged size keeps the running
+  // graph untouched. False when no device can be opened.
+  bool Open(const std::string& driver, std::int32_t width, std::int32_t height,
+            std::int32_t frame_rate);
+  // Stops and tears down a running graph; false when nothing runs.
+  bool Stop();
+  bool IsRunning() const { return running_; }
+  // Appends every usable device to the host's list (never clears it); true
+  // when at least one was appended.
+  bool ListDevices(DeviceList& devices);
+  // The device's own modal settings sheet; false without a running device.
+  bool ShowCameraProperties();
+  // Records the camera into an AVI file for `seconds`.
+  bool StartRecording(const std::string& path, std::int32_t seconds);
+  // Drains the graph's event queue; false when there is no graph.
+  bool HandleGraphEvents();
+
+  // The hidden window's two private messages. Takes ownership of a
+  // WM_CAPTURE_FRAME's copy in lParam.
+  void HandleWindowMessage(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
+                           plat::LPARAM lparam);
+
+  plat::HWND hwnd() const { return hwnd_; }
+  std::int32_t width() const { return width_; }
+  std::int32_t height() const { return height_; }
+  std::int32_t frame_rate() const { return frame_rate_; }
+  // Capture never uses the bit rate; the encoders read it with every frame.
+  std::int32_t bit_rate() const { return bit_rate_; }
+  void set_bit_rate(std::int32_t bit_rate) { bit_rate_ = bit_rate; }
+  const std::string& driver() const { return driver_; }
+  const std::string& last_error() const { return last_error_; }
+
+  static constexpr char kWindowClassName[] = "VideoWndClass";
+  static constexpr char kWindowName[] = "VideoWnd";
+
+ protected:
+  // ---- The camera graph. Every handle is empty while no graph exists. ----
+  // TODO(camera graph): the graph's run control, the selected device, the
+  // source, the MJPG decoder and colour converter, the graph itself and the
+  // renderer come here, ahead of the event queue.
+  std::unique_ptr<GraphEvents> events_;  // event queue of the graph
+
+ private:
+  static plat::LRESULT WindowProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
+                                  plat::LPARAM lparam);
+  void CreateHiddenWindow();
+  void DestroyHiddenWindow();
+  bool SelectDevice(const std::string& driver);
+  // Gives up every graph handle (and ends a recording); leaves running_ alone.
+  void ReleaseGraph();
+
+  plat::HWND hwnd_ = 0;  // 0 when the window could not be made
+  std::int32_t width_ = 176;
+  std::int32_t height_ = 144;
+  std::int32_t frame_rate_ = 30;  // last applied to the device
+  std::int32_t bit_rate_ = 147000;
+  bool running_ = false;    // from a successful run until a successful stop
+  std::string driver_;      // last non-empty driver given to Open
+  std::string last_error_;  // never cleared
+  // TODO(avi writer): the recording in progress, an owned writer, comes here.
+  PixelConverter converter_;
+};

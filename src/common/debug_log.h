@@ -1,0 +1,122 @@
+// The module's diagnostic log: one object per module that appends one line
+// per message to a text file, or writes it to an open descriptor.
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+namespace COMM {
+
+// What a line's prefix holds, and the descriptor mode.
+inline constexpr std::uint32_t kLogDate = 1;           // "%04d-%02d-%02d"
+inline constexpr std::uint32_t kLogTime = 2;           // "%02d:%02d:%02d"
+inline constexpr std::uint32_t kLogMilliStamp = 4;     // date, time and milliseconds; wins over 1, 2
+inline constexpr std::uint32_t kLogFile = 8;           // " file:<base name>"
+inline constexpr std::uint32_t kLogLine = 16;          // " line: <n>"
+inline constexpr std::uint32_t kLogErrno = 32;         // " {errno}\r\n"
+inline constexpr std::uint32_t kLogErrnoText = 64;     // " {errno:text}\r\n"; wins over 32
+inline constexpr std::uint32_t kLogDescriptor = 256;   // write to the descriptor, not the file
+inline constexpr std::uint32_t kLogDefaultFlags = kLogDate | kLogTime | kLogFile | kLogLine;
+
+// A log file this large or larger is emptied when the manager starts.
+inline constexpr std::uint64_t kLogTrimSize = 1000000;
+
+// Bound by slot position.
+class idebug_log {
+ public:
+  virtual ~idebug_log() = default;
+  virtual const char* interface_id() = 0;
+  // Neither can change the descriptor mode: a set containing 256 is ignored.
+  virtual void set_flags(std::uint32_t flags) = 0;
+  virtual void clear_flags(std::uint32_t flags) = 0;
+  // Messages of this level or lower (more important) are written; 0 writes nothing.
+  virtual void set_level(std::uint32_t level) = 0;
+  virtual std::uint32_t get_level() = 0;
+  // The file's base name, without ".txt"; nothing is written while it is empty.
+  virtual void set_name(const char* name) = 0;
+  // Null in descriptor mode.
+  virtual const char* get_dir() = 0;
+  // Also ends the descriptor mode.
+  virtual void set_dir(const char* dir) = 0;
+  // A descriptor of 0 or more starts the descriptor mode and forgets the
+  // directory and name; a negative one changes nothing.
+  virtual void set_fd(std::int32_t fd) = 0;
+  // -1 outside the descriptor mode.
+  virtual std::int32_t get_fd() = 0;
+  // One line: prefix, message cut to 2047 characters, "\r\n".
+  __attribute__((format(printf, 5, 6))) virtual void log(std::uint32_t level, const char* file,
+                                                         int line, const char* format, ...) = 0;
+  __attribute__((format(printf, 5, 0))) virtual void vlog(std::uint32_t level, const char* file,
+                                                          int line, const char* format,
+                                                          va_list args) = 0;
+
+ protected:
+  idebug_log() = default;
+  idebug_log(const idebug_log&) = default;
+  idebug_log& operator=(const idebug_log&) = default;
+};
+
+// Keeps no file open and buffers nothing: each message opens the file, writes
+// its line and closes it again. Every failure drops the message silently.
+class debug_log final : public virtual idebug_log {
+ public:
+  debug_log() = default;
+  ~debug_log() override = default;
+  debug_log(const debug_log&) = delete;
+  debug_log& operator=(const debug_log&) = delete;
+
+  const char* interface_id() override { return "ICT:COMM/debug_log:1.0"; }
+  void set_flags(std::uint32_t flags) override;
+  void clear_flags(std::uint32_t flags) override;
+  void set_level(std::uint32_t level) override { level_.store(level, std::memory_order_relaxed); }
+  std::uint32_t get_level() override { return level(); }
+  void set_name(const char* name) override;
+  const char* get_dir() override;
+  void set_dir(const char* dir) override;
+  void set_fd(std::int32_t fd) override;
+  std::int32_t get_fd() override;
+  __attribute__((format(printf, 5, 6))) void log(std::uint32_t level, const char* file, int line,
+                                                 const char* format, ...) override;
+  __attribute__((format(printf, 5, 0))) void vlog(std::uint32_t level, const char* file, int line,
+                                                  const char* format, va_list args) override;
+
+  // The cheap test every call site makes before formatting anything.
+  std::uint32_t level() const { return level_.load(std::memory_order_relaxed); }
+  std::uint32_t flags() const { return flags_; }
+
+  // Empties the log file when it holds `limit` bytes or more; creates it when
+  // missing. Nothing happens while no file path can be built.
+  void trim(std::uint64_t limit = kLogTrimSize);
+
+ private:
+  // "<dir>/<name>.txt", or "<name>.txt" without a directory, into `path`;
+  // false without a name or when the path does not fit.
+  bool BuildPath(char* path, std::size_t capacity) const;
+
+  std::uint32_t flags_ = kLogDefaultFlags;
+  std::atomic<std::uint32_t> level_{0};
+  std::string dir_;
+  std::string name_;
+  std::int32_t fd_ = -1;
+};
+
+// The module's one log, built with the defaults when the module is loaded.
+extern debug_log g_debug_log;
+
+// The directory "logs" beside the executable at `executable_path`, created
+// when it is missing (one level only; a failure is ignored, and the messages
+// are then dropped). Empty when the path is empty.
+std::string MakeLogDirectory(const std::string& executable_path);
+
+}  // namespace COMM
+
+// Writes one record when `level` passes the log's level; otherwise the
+// arguments are not even evaluated.
+#define DEBUG_LOG(level, ...)                                                               \
+  do {                                                                                      \
+    const std::uint32_t vc_log_level_ = static_cast<std::uint32_t>(level);                  \
+    if (vc_log_level_ <= ::COMM::g_debug_log.level())                                       \
+      ::COMM::g_debug_log.log(vc_log_level_, __FILE__, __LINE__, __VA_ARGS__);              \
+  } while (false)

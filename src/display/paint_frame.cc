@@ -1,0 +1,67 @@
+#include "display/paint_frame.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "capture/pixel_converter.h"
+#include "display/frame_extent.h"
+#include "plat/gdi.h"
+#include "plat/window.h"
+
+namespace kalo::video {
+
+bool PaintFrame(plat::HWND hwnd, const VideoFrame& frame) {
+  if (hwnd == 0 || !plat::IsWindow(hwnd))
+    return false;
+  if (!ReadableFrameBytes(frame))
+    return false;
+
+  plat::RECT client;
+  if (!plat::GetClientRect(hwnd, &client))
+    return false;
+  const std::int64_t w = std::max<std::int64_t>(std::int64_t{client.right} - client.left, 0);
+  const std::int64_t h = std::max<std::int64_t>(std::int64_t{client.bottom} - client.top, 0);
+  // The picture's stride and size must fit the 32-bit fields that describe it.
+  const std::int64_t stride = 4 * w;
+  const std::int64_t bytes = stride * h;
+  if (bytes > kMaxPictureBytes || stride > kMaxPictureBytes)
+    throw std::bad_alloc();
+
+  // Not cleared: the scaler writes every pixel of it.
+  const auto pixels =
+      std::make_unique_for_overwrite<std::uint32_t[]>(static_cast<std::size_t>(w * h));
+  VideoFrame picture;
+  picture.data = reinterpret_cast<std::uint8_t*>(pixels.get());
+  picture.stride = static_cast<std::int32_t>(stride);
+  picture.width = static_cast<std::int32_t>(w);
+  picture.height = static_cast<std::int32_t>(h);
+  picture.timestamp = frame.timestamp;
+  // Scaling needs no clamp table; one converter serves every call.
+  static const PixelConverter converter;
+  converter.ScaleNearest(picture, frame);
+
+  plat::BITMAPINFO bmi;
+  bmi.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
+  bmi.bmiHeader.biWidth = picture.width;
+  bmi.bmiHeader.biHeight = picture.height;  // positive: rows bottom-up, as the frame's
+  bmi.bmiHeader.biPlanes = 1;
+  bmi.bmiHeader.biBitCount = 32;
+  bmi.bmiHeader.biCompression = plat::BI_RGB;
+  bmi.bmiHeader.biSizeImage = static_cast<std::uint32_t>(bytes);
+
+  // A window that cannot be drawn into still counts as painted; the results
+  // of the drawing calls do not change that.
+  const plat::HDC dc = plat::GetDC(hwnd);
+  plat::PAINTSTRUCT ps;
+  plat::BeginPaint(hwnd, &ps);
+  plat::SetDIBitsToDevice(dc, 0, 0, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), 0,
+                          0, 0, static_cast<plat::UINT>(h), pixels.get(), &bmi,
+                          plat::DIB_RGB_COLORS);
+  plat::EndPaint(hwnd, &ps);
+  plat::ReleaseDC(hwnd, dc);
+  return true;
+}
+
+}  // namespace kalo::video

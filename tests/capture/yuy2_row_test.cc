@@ -1,0 +1,205 @@
+// The vector kernels of the YUY2 fast path against the plain C statement of
+// the same arithmetic, byte for byte.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "capture/yuy2_row.h"
+
+namespace {
+
+using pixel_kernels::Yuy2RowFn;
+
+struct Kernel {
+  const char* name;
+  Yuy2RowFn fn;
+  bool (*available)();
+};
+
+std::vector<Kernel> Kernels() {
+#if defined(__x86_64__)
+  return {{"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::CpuHasSse2},
+          {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::CpuHasAvx2},
+          {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::CpuHasAvx512Bw}};
+#else
+  return {};
+#endif
+}
+
+std::string KernelName(const testing::TestParamInfo<Kernel>& info) { return info.param.name; }
+
+std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::uint8_t> bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+  return bytes;
+}
+
+// One row's pixels from the reference, for `width` (a multiple of 8) pixels.
+std::vector<std::uint32_t> Reference(const std::uint8_t* src, int width) {
+  std::vector<std::uint32_t> out(static_cast<std::size_t>(width));
+  pixel_kernels::Yuy2ToArgbRow_C(src, out.data(), width, false);
+  return out;
+}
+
+// A buffer whose last byte sits right before a page that may not be touched.
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(std::size_t size) : size_(size) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t pages = (size + page - 1) / page;
+    mapped_ = (pages + 1) * page;
+    void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return;
+    base_ = static_cast<std::uint8_t*>(p);
+    if (mprotect(base_ + pages * page, page, PROT_NONE) != 0) return;
+    data_ = base_ + pages * page - size;
+  }
+  ~GuardedBuffer() {
+    if (base_ != nullptr) munmap(base_, mapped_);
+  }
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+
+  std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_;
+  std::size_t mapped_ = 0;
+  std::uint8_t* base_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+};
+
+class Yuy2KernelTest : public testing::TestWithParam<Kernel> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().available()) GTEST_SKIP() << GetParam().name << " not on this processor";
+  }
+
+  // Runs the kernel both with and without streaming stores and compares each
+  // result with the reference.
+  void ExpectMatches(const std::uint8_t* src, std::uint32_t* dst, int width) {
+    const std::vector<std::uint32_t> want = Reference(src, width);
+    for (const bool stream : {false, true}) {
+      std::fill(dst, dst + width, 0x12345678u);
+      GetParam().fn(src, dst, width, stream);
+      if (stream) pixel_kernels::StreamFence();
+      for (int i = 0; i < width; ++i) {
+        ASSERT_EQ(dst[i], want[static_cast<std::size_t>(i)])
+            << "pixel " << i << " of " << width << (stream ? " streamed" : "");
+      }
+    }
+  }
+};
+
+// Random pictures of every width up to 67: the vector part covers the width
+// rounded down to 8, the rest belongs to the scalar routine.
+TEST_P(Yuy2KernelTest, MatchesReferenceOnRandomRowsOfEveryWidth) {
+  for (int width = 1; width <= 67; ++width) {
+    const int fast = width & ~7;
+    if (fast == 0) continue;
+    const std::vector<std::uint8_t> src = RandomBytes(std::size_t(width) * 2, 1000u + width);
+    std::vector<std::uint32_t> dst(static_cast<std::size_t>(fast));
+    ExpectMatches(src.data(), dst.data(), fast);
+  }
+}
+
+TEST_P(Yuy2KernelTest, MatchesReferenceOnUnalignedPointers) {
+  const int width = 64 + 24;
+  const std::vector<std::uint8_t> bytes = RandomBytes(std::size_t(width) * 2 + 64, 7);
+  std::vector<std::uint32_t> dst(static_cast<std::size_t>(width) + 16);
+  for (int src_offset = 0; src_offset < 16; src_offset += 3) {
+    for (int dst_offset = 0; dst_offset < 16; dst_offset += 5) {
+      ExpectMatches(bytes.data() + src_offset, dst.data() + dst_offset, width);
+    }
+  }
+}
+
+// Source and destination end right before an inaccessible page, for every
+// width up to 67 and with long rows: no vector load or store reaches it.
+TEST_P(Yuy2KernelTest, StaysInsideBuffersThatEndAtAPage) {
+  for (int width = 8; width <= 67 + 200; width += 8) {
+    GuardedBuffer src(std::size_t(width) * 2);
+    GuardedBuffer dst(std::size_t(width) * 4);
+    ASSERT_NE(src.data(), nullptr);
+    ASSERT_NE(dst.data(), nullptr);
+    const std::vector<std::uint8_t> bytes = RandomBytes(src.size(), 99u + width);
+    std::memcpy(src.data(), bytes.data(), bytes.size());
+    ExpectMatches(src.data(), reinterpret_cast<std::uint32_t*>(dst.data()), width);
+  }
+}
+
+// Every Y with every U and V, 256 x 256 x 256 values in rows of 512 pixels:
+// each row holds all Y values twice against one U, V pair.
+TEST_P(Yuy2KernelTest, MatchesReferenceOverTheFullRange) {
+  constexpr int kWidth = 512;
+  std::vector<std::uint8_t> src(kWidth * 2);
+  std::vector<std::uint32_t> want(kWidth), got(kWidth);
+  for (int u = 0; u < 256; ++u) {
+    for (int v = 0; v < 256; ++v) {
+      for (int g = 0; g < kWidth / 2; ++g) {
+        src[4 * g] = static_cast<std::uint8_t>(2 * g);
+        src[4 * g + 1] = static_cast<std::uint8_t>(u);
+        src[4 * g + 2] = static_cast<std::uint8_t>(2 * g + 1);
+        src[4 * g + 3] = static_cast<std::uint8_t>(v);
+      }
+      pixel_kernels::Yuy2ToArgbRow_C(src.data(), want.data(), kWidth, false);
+      GetParam().fn(src.data(), got.data(), kWidth, false);
+      ASSERT_EQ(0, std::memcmp(want.data(), got.data(), kWidth * 4)) << "U " << u << " V " << v;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Yuy2KernelTest, testing::ValuesIn(Kernels()), KernelName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Yuy2KernelTest);
+
+// The fast path's own values, from the reference and from the kernel this
+// processor runs.
+TEST(Yuy2FastPath, GivesTheFastPathValues) {
+  struct Case {
+    std::uint8_t y, u, v;
+    std::uint32_t want;
+  };
+  const Case cases[] = {{16, 128, 128, 0xFF000000u},
+                        {126, 128, 128, 0xFF808080u},
+                        {235, 128, 128, 0xFFFFFFFFu},
+                        {81, 90, 240, 0xFFFD0000u}};
+  for (const Yuy2RowFn fn : {Yuy2RowFn{pixel_kernels::Yuy2ToArgbRow_C}, pixel_kernels::BestYuy2Row()}) {
+    for (const Case& c : cases) {
+      std::uint8_t src[16];
+      for (int g = 0; g < 4; ++g) {
+        src[4 * g] = src[4 * g + 2] = c.y;
+        src[4 * g + 1] = c.u;
+        src[4 * g + 3] = c.v;
+      }
+      std::uint32_t dst[8] = {};
+      fn(src, dst, 8, false);
+      for (const std::uint32_t pixel : dst) {
+        EXPECT_EQ(pixel, c.want) << "Y " << int{c.y} << " U " << int{c.u} << " V " << int{c.v};
+      }
+    }
+  }
+}
+
+TEST(Yuy2FastPath, ChoosesTheWidestKernelOfThisProcessor) {
+  const std::string name = pixel_kernels::BestYuy2RowName();
+  if (pixel_kernels::CpuHasAvx512Bw()) {
+    EXPECT_EQ(name, "avx512bw");
+  } else if (pixel_kernels::CpuHasAvx2()) {
+    EXPECT_EQ(name, "avx2");
+  } else if (pixel_kernels::CpuHasSse2()) {
+    EXPECT_EQ(name, "sse2");
+  } else {
+    EXPECT_EQ(name, "c");
+  }
+}
+
+}  // namespace

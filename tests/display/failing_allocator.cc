@@ -1,0 +1,71 @@
+#include "failing_allocator.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<std::size_t> g_limit{SIZE_MAX};
+
+void* Allocate(std::size_t bytes) noexcept {
+  if (bytes >= g_limit.load(std::memory_order_relaxed))
+    return nullptr;
+  return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+void* AllocateOrThrow(std::size_t bytes) {
+  void* p = Allocate(bytes);
+  if (p == nullptr)
+    throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+namespace display_test {
+
+ScopedAllocationLimit::ScopedAllocationLimit(std::size_t bytes)
+    : previous_(g_limit.exchange(bytes)) {}
+
+ScopedAllocationLimit::~ScopedAllocationLimit() {
+  g_limit.store(previous_);
+}
+
+}  // namespace display_test
+
+// Every plain form is replaced, and exported, so that all of the process's
+// allocations pair with the same malloc and free, also under the sanitizers.
+#define VC_TEST_EXPORT __attribute__((visibility("default")))
+
+VC_TEST_EXPORT void* operator new(std::size_t bytes) {
+  return AllocateOrThrow(bytes);
+}
+VC_TEST_EXPORT void* operator new[](std::size_t bytes) {
+  return AllocateOrThrow(bytes);
+}
+VC_TEST_EXPORT void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
+  return Allocate(bytes);
+}
+VC_TEST_EXPORT void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept {
+  return Allocate(bytes);
+}
+VC_TEST_EXPORT void operator delete(void* p) noexcept {
+  std::free(p);
+}
+VC_TEST_EXPORT void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+VC_TEST_EXPORT void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+VC_TEST_EXPORT void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+VC_TEST_EXPORT void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+VC_TEST_EXPORT void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}

@@ -1,0 +1,22 @@
+// Makes large allocations fail on demand, to drive the display's handling of
+// memory it cannot get.
+#pragma once
+
+#include <cstddef>
+
+namespace display_test {
+
+// While alive, every allocation through operator new of at least `bytes`
+// bytes throws std::bad_alloc (nothrow forms return null).
+class ScopedAllocationLimit {
+ public:
+  explicit ScopedAllocationLimit(std::size_t bytes);
+  ~ScopedAllocationLimit();
+  ScopedAllocationLimit(const ScopedAllocationLimit&) = delete;
+  ScopedAllocationLimit& operator=(const ScopedAllocationLimit&) = delete;
+
+ private:
+  std::size_t previous_;
+};
+
+}  // namespace display_test

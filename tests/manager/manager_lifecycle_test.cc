@@ -1,0 +1,248 @@
+// The module as a host sees it: a copy of libvideoconf.so, loaded with dlopen
+// from a directory of its own, beside which the test puts (or leaves out) the
+// fake peer-network library.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plat/message.h"
+#include "plat/window.h"
+#include "test_support.h"
+#include "videoconf/videoconf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kalo::video::IVideoConfManager;
+using vc_test::CountWindowsOfClass;
+using vc_test::ReadJournal;
+
+constexpr char kTimerClass[] = "timer_dispatcher_ksnx";
+
+enum class Peer { kPresent, kWithoutCreate, kAbsent };
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (module_ != nullptr) {
+      destroy_();
+      dlclose(module_);
+    }
+    unsetenv("FAKE_KSN_JOURNAL");
+  }
+
+  // Copies the module, and the chosen fake beside it, and loads the copy.
+  void Load(Peer peer) {
+    ASSERT_FALSE(dir_.path().empty());
+    fs::copy_file(VIDEOCONF_LIBRARY, dir_.path() / kalo::video::kModuleFileName);
+    if (peer == Peer::kPresent) {
+      fs::copy_file(FAKE_KSN_LIBRARY, dir_.path() / "libKSNControlX.so");
+    } else if (peer == Peer::kWithoutCreate) {
+      fs::copy_file(FAKE_KSN_LIBRARY_WITHOUT_CREATE, dir_.path() / "libKSNControlX.so");
+    }
+    journal_ = dir_.path() / "journal.txt";
+    setenv("FAKE_KSN_JOURNAL", journal_.c_str(), 1);
+    Reload();
+  }
+  void Reload() {
+    module_ = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module_, nullptr) << dlerror();
+    get_ = reinterpret_cast<kalo::video::GetInstanceFunc>(
+        dlsym(module_, kalo::video::kGetInstanceName));
+    destroy_ = reinterpret_cast<kalo::video::DestroyInstanceFunc>(
+        dlsym(module_, kalo::video::kDestroyInstanceName));
+    ASSERT_NE(get_, nullptr);
+    ASSERT_NE(destroy_, nullptr);
+  }
+  // Unloads the module without DestroyInstance; true when it really left.
+  bool Unload() {
+    dlclose(module_);
+    module_ = nullptr;
+    void* still = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (still != nullptr) dlclose(still);
+    return still == nullptr;
+  }
+  std::string ModulePath() const { return (dir_.path() / kalo::video::kModuleFileName).string(); }
+  std::vector<std::string> Journal() const { return ReadJournal(journal_); }
+  std::vector<std::string> JournalSince(std::size_t count) const {
+    const std::vector<std::string> events = Journal();
+    if (events.size() < count) return {"<journal shrank>"};
+    return std::vector<std::string>(events.begin() + count, events.end());
+  }
+  std::vector<std::string> BuiltEvents() const {
+    return {"load from " + dir_.path().string(), "create", "register video/VideoConfManager"};
+  }
+  std::vector<std::string> TornDownEvents() const {
+    return {"unregister video/VideoConfManager", "release", "unload"};
+  }
+
+  vc_test::TempDir dir_;
+  fs::path journal_;
+  void* module_ = nullptr;
+  kalo::video::GetInstanceFunc get_ = nullptr;
+  kalo::video::DestroyInstanceFunc destroy_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// The exports
+
+TEST_F(ModuleTest, ExportsOnlyItsTwoEntryPoints) {
+  Load(Peer::kAbsent);
+  // Something every C++ library would otherwise export.
+  EXPECT_EQ(dlsym(module_, "_ZTIN3KSN9exceptionE"), nullptr);
+  EXPECT_EQ(dlsym(module_, "_ZN4COMM11g_debug_logE"), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Construction and destruction with the library beside the module
+
+TEST_F(ModuleTest, FindsTheLibraryBesideItselfAndRegistersAfterCreatingTheControl) {
+  Load(Peer::kPresent);
+  IVideoConfManager* manager = get_();
+  ASSERT_NE(manager, nullptr);
+  EXPECT_EQ(Journal(), BuiltEvents());
+  EXPECT_TRUE(manager->IsKSNReady());
+}
+
+TEST_F(ModuleTest, DestroyInstanceUnregistersThenReleasesThenUnloads) {
+  Load(Peer::kPresent);
+  ASSERT_NE(get_(), nullptr);
+  const std::size_t built = Journal().size();
+  destroy_();
+  EXPECT_EQ(JournalSince(built), TornDownEvents());
+}
+
+TEST_F(ModuleTest, GetInstanceTwiceGivesOneManagerAndOneTimerWindow) {
+  Load(Peer::kPresent);
+  IVideoConfManager* first = get_();
+  IVideoConfManager* second = get_();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(CountWindowsOfClass(kTimerClass), 1);
+  EXPECT_EQ(Journal(), BuiltEvents());
+}
+
+TEST_F(ModuleTest, DestroyInstanceTwiceOrWithoutManagerIsHarmless) {
+  Load(Peer::kPresent);
+  destroy_();
+  EXPECT_TRUE(Journal().empty());  // nothing was even loaded
+  ASSERT_NE(get_(), nullptr);
+  destroy_();
+  const std::size_t after_first = Journal().size();
+  destroy_();
+  EXPECT_EQ(Journal().size(), after_first);
+}
+
+TEST_F(ModuleTest, GetInstanceAfterDestroyInstanceBuildsAFreshManager) {
+  Load(Peer::kPresent);
+  ASSERT_NE(get_(), nullptr);
+  destroy_();
+  EXPECT_EQ(CountWindowsOfClass(kTimerClass), 0);
+  IVideoConfManager* again = get_();
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(again->IsKSNReady());
+  EXPECT_EQ(CountWindowsOfClass(kTimerClass), 1);
+  std::vector<std::string> expected = BuiltEvents();
+  for (const std::string& event : TornDownEvents()) expected.push_back(event);
+  for (const std::string& event : BuiltEvents()) expected.push_back(event);
+  expected.push_back("IsReady");
+  EXPECT_EQ(Journal(), expected);
+}
+
+TEST_F(ModuleTest, UnloadingTheModuleTearsALiveManagerDownInOrder) {
+  Load(Peer::kPresent);
+  ASSERT_NE(get_(), nullptr);
+  const std::size_t built = Journal().size();
+  EXPECT_TRUE(Unload());
+  EXPECT_EQ(JournalSince(built), TornDownEvents());
+  EXPECT_EQ(CountWindowsOfClass(kTimerClass), 0);
+  EXPECT_TRUE(vc_test::ClassIsFree(kTimerClass));
+}
+
+TEST_F(ModuleTest, ModuleCanBeLoadedAgainAfterUnloading) {
+  Load(Peer::kPresent);
+  ASSERT_NE(get_(), nullptr);
+  ASSERT_TRUE(Unload());
+  Reload();
+  ASSERT_NE(get_(), nullptr);
+  EXPECT_EQ(CountWindowsOfClass(kTimerClass), 1);
+  destroy_();
+  EXPECT_EQ(CountWindowsOfClass(kTimerClass), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Without a usable library
+
+// The search path behind "beside the module" may hold a real library (the
+// build's own, next to the porting layer); absence can only be arranged
+// where it does not.
+bool LibraryReachableThroughSearchPath() {
+  std::vector<std::string> dirs = {PLATFORM_LIBRARY_DIR};
+  if (const char* env = std::getenv("LD_LIBRARY_PATH")) {
+    std::stringstream list(env);
+    for (std::string dir; std::getline(list, dir, ':');) dirs.push_back(dir);
+  }
+  for (const std::string& dir : dirs) {
+    if (!dir.empty() && fs::exists(fs::path(dir) / "libKSNControlX.so")) return true;
+  }
+  return false;
+}
+
+TEST_F(ModuleTest, WithoutTheLibraryTheManagerIsBuiltButNotReady) {
+  if (LibraryReachableThroughSearchPath()) {
+    GTEST_SKIP() << "a libKSNControlX.so lies on the search path; "
+                    "manager_video_conf_manager_test covers the absent library";
+  }
+  Load(Peer::kAbsent);
+  IVideoConfManager* manager = get_();
+  ASSERT_NE(manager, nullptr);
+  EXPECT_FALSE(manager->IsKSNReady());
+  EXPECT_FALSE(manager->OpenVideoSession(0, 0, "cid", 0));
+  destroy_();
+  EXPECT_FALSE(fs::exists(journal_));
+}
+
+TEST_F(ModuleTest, WithoutTheExportNoControlObjectIsTouched) {
+  Load(Peer::kWithoutCreate);
+  IVideoConfManager* manager = get_();
+  ASSERT_NE(manager, nullptr);
+  EXPECT_FALSE(manager->IsKSNReady());
+  destroy_();
+  EXPECT_EQ(Journal(),
+            (std::vector<std::string>{"load from " + dir_.path().string(), "unload"}));
+}
+
+// ---------------------------------------------------------------------------
+// The timer window
+
+TEST_F(ModuleTest, DestructionDiscardsAQueuedTickAndRemovesTheTimerWindowAndClass) {
+  Load(Peer::kAbsent);
+  ASSERT_NE(get_(), nullptr);
+  const plat::HWND window = plat::FindWindow(kTimerClass, kTimerClass);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(plat::PostMessage(window, plat::WM_TIMER, 1002, 0));
+  destroy_();
+  EXPECT_FALSE(plat::IsWindow(window));
+  EXPECT_EQ(CountWindowsOfClass(kTimerClass), 0);
+  EXPECT_TRUE(vc_test::ClassIsFree(kTimerClass));
+  plat::MSG msg;
+  int left_for_window = 0;
+  while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+    if (msg.hwnd == window) ++left_for_window;
+  }
+  EXPECT_EQ(left_for_window, 0);
+}
+
+TEST_F(ModuleTest, LogDirectoryIsMadeBesideTheHostExecutable) {
+  Load(Peer::kAbsent);
+  ASSERT_NE(get_(), nullptr);
+  const fs::path host = fs::read_symlink("/proc/self/exe");
+  EXPECT_TRUE(fs::is_directory(host.parent_path() / "logs"));
+}
+
+}  // namespace
