@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sanitizer/asan_interface.h>
+
 #include "protocol/video_packet_builder.h"
 #include "protocol/video_packet_limits.h"
 #include "protocol/video_packet_reader.h"
@@ -83,10 +85,26 @@ Outcome Walk(const std::uint8_t* stream, std::size_t size) {
   return out;
 }
 
-// Exactly `n` bytes of heap, so that a read past them is caught.
+// The packet alone in exactly its own bytes of heap, so that a read past its
+// length is caught.
 std::vector<std::uint8_t> Exact(const std::string& from, std::size_t n) {
   return std::vector<std::uint8_t>(from.begin(), from.begin() + static_cast<std::ptrdiff_t>(n));
 }
+
+// Marks the receive buffer's spare capacity unreadable while the reader looks
+// at it, so that a read past the buffered bytes is caught without copying them.
+class SpareCapacityPoison {
+ public:
+  explicit SpareCapacityPoison(const std::string& s)
+      : spare_(s.data() + s.size()), size_(s.capacity() - s.size()) {
+    ASAN_POISON_MEMORY_REGION(spare_, size_);
+  }
+  ~SpareCapacityPoison() { ASAN_UNPOISON_MEMORY_REGION(spare_, size_); }
+
+ private:
+  const char* spare_;
+  std::size_t size_;
+};
 
 // Rebuilding a record from what was read gives back its bytes.
 void CheckRebuilds(const std::vector<std::uint8_t>& packet, const VIDEODATA::VideoRecord& video) {
@@ -101,23 +119,29 @@ void CheckRebuilds(const std::vector<std::uint8_t>& packet, const VIDEODATA::Vid
 // Takes whole packets off the front of the receive buffer, as the session does.
 void Drain(std::string& buffer, Outcome& out) {
   while (!out.bad) {
-    const std::vector<std::uint8_t> buffered = Exact(buffer, buffer.size());
-    const auto front = VIDEODATA::FindWholePacket(buffered.data(), buffered.size());
+    VIDEODATA::PacketFront front;
+    VIDEODATA::PacketReading again;
+    {
+      const SpareCapacityPoison poison(buffer);
+      front = VIDEODATA::FindWholePacket(buffer.data(), buffer.size());
+      if (front.state == FrontState::kWhole) {
+        again = VIDEODATA::ReadWholePacket(buffer.data(), buffer.size());
+      }
+    }
     if (front.state == FrontState::kIncomplete) {
-      CHECK(buffered.size() < 9 || buffered.size() < front.length);
+      CHECK(buffer.size() < 9 || buffer.size() < front.length);
       return;
     }
     if (front.state == FrontState::kBad) {
       out.bad = true;
       return;
     }
-    CHECK(front.length >= 9 && front.length <= buffered.size());
+    CHECK(front.length >= 9 && front.length <= buffer.size());
     CHECK(front.length <= VIDEODATA::kMaxPacketLength);
 
     const std::vector<std::uint8_t> packet = Exact(buffer, front.length);
     const auto r = VIDEODATA::ReadWholePacket(packet.data(), packet.size());
     // Reading from the whole buffer sees the same packet.
-    const auto again = VIDEODATA::ReadWholePacket(buffered.data(), buffered.size());
     CHECK(again.kind == r.kind && again.length == r.length);
     if (r.kind == PacketKind::kBad) {
       CHECK(r.error != nullptr && r.length == 0);

@@ -18,14 +18,16 @@ constexpr std::uint64_t kFileTimeEpochOffsetSeconds = 11644473600ULL;
 }  // namespace
 
 bool QueryPerformanceCounter(std::int64_t* count) {
-  if (count == nullptr) return false;
+  if (count == nullptr)
+    return false;
   const timespec ts = Now(CLOCK_MONOTONIC);
   *count = static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
   return true;
 }
 
 bool QueryPerformanceFrequency(std::int64_t* frequency) {
-  if (frequency == nullptr) return false;
+  if (frequency == nullptr)
+    return false;
   *frequency = 1000000000;
   return true;
 }
@@ -37,7 +39,8 @@ std::uint64_t GetSystemTimeAsFileTime() {
 }
 
 void ftime64(Timeb64* tb) {
-  if (tb == nullptr) return;
+  if (tb == nullptr)
+    return;
   const timespec ts = Now(CLOCK_REALTIME);
   tb->time = ts.tv_sec;
   tb->millitm = static_cast<std::uint16_t>(ts.tv_nsec / 1000000);

@@ -21,7 +21,8 @@ std::int64_t CopyDibRows(const DibRows& src, const DibPlacement& place, const Su
   const std::int64_t scan_lo = std::max({src.first_scan, place.y_src, std::int64_t{0}});
   const std::int64_t scan_hi =
       std::min({src.first_scan + src.lines, place.y_src + place.height, src.height});
-  if (scan_lo >= scan_hi) return 0;
+  if (scan_lo >= scan_hi)
+    return 0;
 
   // Source columns, then the destination columns they map to, clipped to the surface.
   const std::int64_t col_lo = std::max<std::int64_t>(place.x_src, 0);
@@ -35,7 +36,8 @@ std::int64_t CopyDibRows(const DibRows& src, const DibPlacement& place, const Su
     const std::int64_t offset = scan - place.y_src;
     const std::int64_t y =
         src.top_down ? place.y_dest + offset : place.y_dest + (place.height - 1) - offset;
-    if (y < 0 || y >= dest.height) continue;
+    if (y < 0 || y >= dest.height)
+      continue;
     const std::uint8_t* row = src.bits + (scan - src.first_scan) * stride;
     std::uint32_t* out = dest.pixels + y * dest.width;
     ForEachSpan(dest.clip, y, x_lo, x_hi, [&](std::int64_t x0, std::int64_t x1) {

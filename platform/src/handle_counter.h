@@ -15,7 +15,8 @@ class HandleCounter {
   std::uint32_t Next(IsLive&& is_live) {
     for (;;) {
       const std::uint32_t candidate = next_++;
-      if (candidate != 0 && !is_live(candidate)) return candidate;
+      if (candidate != 0 && !is_live(candidate))
+        return candidate;
     }
   }
 

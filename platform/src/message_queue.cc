@@ -16,15 +16,19 @@ constexpr UINT kMaxTimerMs = 0x7FFFFFFF;
 
 bool MessageQueue::Post(const MSG& msg) {
   std::lock_guard lock(mutex_);
-  if (closed_ || messages_.size() >= kMaxQueuedMessages) return false;
+  if (closed_ || messages_.size() >= kMaxQueuedMessages)
+    return false;
   messages_.push_back(msg);
   signal_.SetPending(true);
-  if (waiting_) posted_.notify_one();
+  if (waiting_)
+    posted_.notify_one();
   return true;
 }
 
 void MessageQueue::PostQuit(int exit_code) {
   std::lock_guard lock(mutex_);
+  if (closed_)
+    return;
   quit_code_ = exit_code;
   signal_.SetPending(true);
 }
@@ -53,10 +57,12 @@ bool MessageQueue::Peek(const MessageFilter& filter, bool remove, MSG* msg) {
 }
 
 bool MessageQueue::TakeTimerLocked(const MessageFilter& filter, bool remove, MSG* msg) {
-  if (!filter.AcceptsMessage(WM_TIMER)) return false;
+  if (!filter.AcceptsMessage(WM_TIMER))
+    return false;
   const std::int64_t now = MonotonicNanoseconds();
   const TimerList::Timer* timer = timers_.FindDue(filter.hwnd, now);
-  if (timer == nullptr) return false;
+  if (timer == nullptr)
+    return false;
   *msg = MSG{timer->hwnd, WM_TIMER, timer->id, 0, static_cast<DWORD>(now / 1000000)};
   if (remove) {
     timers_.Restart(timer->hwnd, timer->id, now);
@@ -70,13 +76,16 @@ bool MessageQueue::HasMatchLocked(const MessageFilter& filter, std::int64_t now_
                   [&](const MSG& m) { return filter.Accepts(m.hwnd, m.message); })) {
     return true;
   }
-  if (quit_code_ && filter.AcceptsQuit()) return true;
+  if (quit_code_ && filter.AcceptsQuit())
+    return true;
   return filter.AcceptsMessage(WM_TIMER) && timers_.FindDue(filter.hwnd, now_ns) != nullptr;
 }
 
-void MessageQueue::Wait(const MessageFilter& filter) {
+bool MessageQueue::Wait(const MessageFilter& filter) {
   std::unique_lock lock(mutex_);
   while (!HasMatchLocked(filter, MonotonicNanoseconds())) {
+    if (closed_)
+      return false;
     // Only posts come from other threads; timers of this thread change only
     // when this thread runs, so the next matching due time bounds the sleep.
     const auto due = filter.AcceptsMessage(WM_TIMER) ? timers_.EarliestDue(filter.hwnd)
@@ -84,12 +93,14 @@ void MessageQueue::Wait(const MessageFilter& filter) {
     waiting_ = true;
     if (due) {
       // steady_clock is CLOCK_MONOTONIC, the clock of the due times.
-      posted_.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(*due)));
+      posted_.wait_until(lock,
+                         std::chrono::steady_clock::time_point(std::chrono::nanoseconds(*due)));
     } else {
       posted_.wait(lock);
     }
     waiting_ = false;
   }
+  return true;
 }
 
 void MessageQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms) {

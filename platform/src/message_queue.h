@@ -38,8 +38,9 @@ class MessageQueue {
   // The owner thread looks for a message: posted ones first (oldest first),
   // then WM_QUIT, then a WM_TIMER of a due timer.
   bool Peek(const MessageFilter& filter, bool remove, MSG* msg);
-  // The owner thread waits until Peek with `filter` would find something.
-  void Wait(const MessageFilter& filter);
+  // The owner thread waits until Peek with `filter` would find something;
+  // false at once when the queue is closed (nothing will ever come).
+  bool Wait(const MessageFilter& filter);
 
   void SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms);
   bool KillTimer(HWND hwnd, UINT_PTR id);

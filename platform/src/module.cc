@@ -30,8 +30,10 @@ class LoadedModules {
   bool Remove(void* handle) {
     std::lock_guard lock(mutex_);
     const auto it = loads_.find(handle);
-    if (it == loads_.end()) return false;
-    if (--it->second == 0) loads_.erase(it);
+    if (it == loads_.end())
+      return false;
+    if (--it->second == 0)
+      loads_.erase(it);
     return true;
   }
   void AddLookedUp(void* handle) {
@@ -91,8 +93,10 @@ std::string ImageDirectoryOf(const void* address) {
   }
   const auto slash = path.rfind('/');
   // A name without a directory (the vDSO) tells nothing.
-  if (slash == std::string::npos) return "";
-  if (path[0] != '/') path = CurrentDirectory() + "/" + path;
+  if (slash == std::string::npos)
+    return "";
+  if (path[0] != '/')
+    path = CurrentDirectory() + "/" + path;
   std::string dir = path.substr(0, path.rfind('/'));
   return dir.empty() ? "/" : dir;
 }
@@ -103,12 +107,14 @@ HMODULE LoadLibraryBeside(const char* file_name, const void* address) {
     return nullptr;
   }
   const std::string name = file_name;
-  if (name.find('/') != std::string::npos) return Open(name);
+  if (name.find('/') != std::string::npos)
+    return Open(name);
   // As on Windows, the first file found is the one loaded, even if it fails.
   const std::string dir = ImageDirectoryOf(address);
   if (!dir.empty()) {
     const std::string beside = dir.back() == '/' ? dir + name : dir + "/" + name;
-    if (access(beside.c_str(), F_OK) == 0) return Open(beside);
+    if (access(beside.c_str(), F_OK) == 0)
+      return Open(beside);
   }
   return Open(name);
 }
@@ -119,16 +125,20 @@ __attribute__((noinline)) HMODULE LoadLibrary(const char* file_name) {
 }
 
 void* GetProcAddress(HMODULE module, const char* name) {
-  if (module == nullptr || name == nullptr || !Loaded().Knows(module)) return nullptr;
+  if (module == nullptr || name == nullptr || !Loaded().Knows(module))
+    return nullptr;
   return dlsym(module, name);
 }
 
 bool FreeLibrary(HMODULE module) {
-  if (module == nullptr || !Loaded().Remove(module)) return false;
+  if (module == nullptr || !Loaded().Remove(module))
+    return false;
   return dlclose(module) == 0;
 }
 
-std::string LoadLibraryError() { return last_load_error; }
+std::string LoadLibraryError() {
+  return last_load_error;
+}
 
 HINSTANCE GetModuleHandle(const char* module_name) {
   void* handle = nullptr;
@@ -138,9 +148,11 @@ HINSTANCE GetModuleHandle(const char* module_name) {
   } else {
     // Only a library already loaded; no reference is kept, as on Windows.
     handle = dlopen(module_name, RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) dlclose(handle);
+    if (handle != nullptr)
+      dlclose(handle);
   }
-  if (handle != nullptr) Loaded().AddLookedUp(handle);
+  if (handle != nullptr)
+    Loaded().AddLookedUp(handle);
   return handle;
 }
 

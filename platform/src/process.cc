@@ -14,12 +14,14 @@ std::string GetExecutablePath() {
   std::vector<char> buffer(256);
   for (;;) {
     const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return "";
+    if (length < 0)
+      return "";
     // readlink truncates silently: a full buffer may be a cut path.
     if (static_cast<std::size_t>(length) < buffer.size()) {
       return std::string(buffer.data(), static_cast<std::size_t>(length));
     }
-    if (buffer.size() >= 65536) return "";
+    if (buffer.size() >= 65536)
+      return "";
     buffer.resize(buffer.size() * 2);
   }
 }

@@ -27,17 +27,21 @@ QueueSignal::QueueSignal() {
   }
 }
 
-QueueSignal::~QueueSignal() { CloseAll(); }
+QueueSignal::~QueueSignal() {
+  CloseAll();
+}
 
 void QueueSignal::CloseAll() {
   for (int* fd : {&epoll_fd_, &event_fd_, &timer_fd_}) {
-    if (*fd >= 0) close(*fd);
+    if (*fd >= 0)
+      close(*fd);
     *fd = -1;
   }
 }
 
 void QueueSignal::SetPending(bool pending) {
-  if (pending == pending_ || event_fd_ < 0) return;
+  if (pending == pending_ || event_fd_ < 0)
+    return;
   pending_ = pending;
   std::uint64_t value = 1;
   // The counter only ever holds 0 or 1: a write raises it, a read clears it.
@@ -47,7 +51,8 @@ void QueueSignal::SetPending(bool pending) {
 }
 
 void QueueSignal::ArmTimer(std::optional<std::int64_t> due_ns) {
-  if (due_ns == armed_ || timer_fd_ < 0) return;
+  if (due_ns == armed_ || timer_fd_ < 0)
+    return;
   armed_ = due_ns;
   itimerspec spec{};
   if (due_ns) {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <utility>
 
-#include "plat/gdi.h"
 #include "no_destructor.h"
+#include "plat/gdi.h"
 #include "region_table.h"
 
 namespace plat {
@@ -21,12 +21,16 @@ bool Inside(const RECT& inner, const RECT& outer) {
 }  // namespace
 
 void AddRect(Region* region, RECT rect) {
-  if (rect.left > rect.right) std::swap(rect.left, rect.right);
-  if (rect.top > rect.bottom) std::swap(rect.top, rect.bottom);
-  if (rect.left == rect.right || rect.top == rect.bottom) return;
+  if (rect.left > rect.right)
+    std::swap(rect.left, rect.right);
+  if (rect.top > rect.bottom)
+    std::swap(rect.top, rect.bottom);
+  if (rect.left == rect.right || rect.top == rect.bottom)
+    return;
   auto& rects = region->rects;
   for (const RECT& r : rects) {
-    if (Inside(rect, r)) return;
+    if (Inside(rect, r))
+      return;
   }
   std::erase_if(rects, [&](const RECT& r) { return Inside(r, rect); });
   rects.push_back(rect);
@@ -45,7 +49,8 @@ int RegionKind(const Region& region) {
 
 bool RegionContains(const Region& region, std::int64_t x, std::int64_t y) {
   for (const RECT& r : region.rects) {
-    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return true;
+    if (x >= r.left && x < r.right && y >= r.top && y < r.bottom)
+      return true;
   }
   return false;
 }
@@ -84,16 +89,19 @@ HRGN CreateRectRgn(int left, int top, int right, int bottom) {
 }
 
 int CombineRgn(HRGN dest, HRGN src1, HRGN src2, int mode) {
-  if (mode != RGN_OR && mode != RGN_COPY) return ERROR_REGION;
+  if (mode != RGN_OR && mode != RGN_COPY)
+    return ERROR_REGION;
   return RegionTable::Instance().With([&](auto find) {
     Region* out = find(dest);
     const Region* a = find(src1);
     const Region* b = mode == RGN_OR ? find(src2) : nullptr;
-    if (out == nullptr || a == nullptr || (mode == RGN_OR && b == nullptr)) return ERROR_REGION;
+    if (out == nullptr || a == nullptr || (mode == RGN_OR && b == nullptr))
+      return ERROR_REGION;
     // dest may be one of the sources: build the result aside.
     Region result = *a;
     if (b != nullptr) {
-      for (const RECT& r : b->rects) internal::AddRect(&result, r);
+      for (const RECT& r : b->rects)
+        internal::AddRect(&result, r);
     }
     *out = std::move(result);
     return internal::RegionKind(*out);
@@ -107,6 +115,8 @@ bool PtInRegion(HRGN region, int x, int y) {
   });
 }
 
-bool DeleteObject(HRGN region) { return RegionTable::Instance().Take(region) != nullptr; }
+bool DeleteObject(HRGN region) {
+  return RegionTable::Instance().Take(region) != nullptr;
+}
 
 }  // namespace plat

@@ -29,16 +29,19 @@ bool RegionContains(const Region& region, std::int64_t x, std::int64_t y);
 template <typename Span>
 void ForEachSpan(const Region* region, std::int64_t y, std::int64_t lo, std::int64_t hi,
                  Span&& span) {
-  if (lo >= hi) return;
+  if (lo >= hi)
+    return;
   if (region == nullptr) {
     span(lo, hi);
     return;
   }
   for (const RECT& r : region->rects) {
-    if (y < r.top || y >= r.bottom) continue;
+    if (y < r.top || y >= r.bottom)
+      continue;
     const std::int64_t x0 = std::max<std::int64_t>(lo, r.left);
     const std::int64_t x1 = std::min<std::int64_t>(hi, r.right);
-    if (x0 < x1) span(x0, x1);
+    if (x0 < x1)
+      span(x0, x1);
   }
 }
 

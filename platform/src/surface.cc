@@ -7,13 +7,16 @@
 namespace plat::internal {
 
 Surface::Surface(bool host, int width, int height) : host_(host) {
-  if (!host_) return;
+  if (!host_)
+    return;
   width_ = Clamp(width);
   height_ = Clamp(height);
   pixels_.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
 }
 
-int Surface::Clamp(int extent) { return std::clamp(extent, 0, kMaxExtent); }
+int Surface::Clamp(int extent) {
+  return std::clamp(extent, 0, kMaxExtent);
+}
 
 RECT Surface::ClientRect() const {
   std::lock_guard lock(mutex_);
@@ -21,7 +24,8 @@ RECT Surface::ClientRect() const {
 }
 
 bool Surface::Resize(int width, int height) {
-  if (!host_) return false;
+  if (!host_)
+    return false;
   width = Clamp(width);
   height = Clamp(height);
   std::vector<std::uint32_t> pixels;
@@ -38,14 +42,16 @@ bool Surface::Resize(int width, int height) {
 }
 
 std::int64_t Surface::Paint(const DibRows& src, const DibPlacement& place) {
-  if (!host_) return -1;
+  if (!host_)
+    return -1;
   std::lock_guard lock(mutex_);
   const SurfaceView view{pixels_.data(), width_, height_, region_.get()};
   return CopyDibRows(src, place, view);
 }
 
 bool Surface::Read(std::vector<std::uint32_t>* pixels, int* width, int* height) const {
-  if (!host_) return false;
+  if (!host_)
+    return false;
   std::lock_guard lock(mutex_);
   pixels->assign(pixels_.size(), 0);
   for (std::int64_t y = 0; y < height_; ++y) {
@@ -70,7 +76,8 @@ void Surface::SetRegion(std::unique_ptr<Region> region) {
 
 bool Surface::CopyRegion(Region* dest) const {
   std::lock_guard lock(mutex_);
-  if (!region_) return false;
+  if (!region_)
+    return false;
   *dest = *region_;
   return true;
 }

@@ -17,15 +17,18 @@ bool IsOwnLiveWindow(HWND hwnd) {
 }  // namespace
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC proc) {
-  if (id == 0 || proc != nullptr || !IsOwnLiveWindow(hwnd)) return 0;
+  if (id == 0 || proc != nullptr || !IsOwnLiveWindow(hwnd))
+    return 0;
   internal::CurrentThreadQueue().SetTimer(hwnd, id, elapse_ms);
   return id;
 }
 
 bool KillTimer(HWND hwnd, UINT_PTR id) {
-  if (hwnd == 0) return false;
+  if (hwnd == 0)
+    return false;
   const auto target = internal::WindowRegistry::Instance().Find(hwnd);
-  if (!target || target->owner != GetCurrentThreadId()) return false;
+  if (!target || target->owner != GetCurrentThreadId())
+    return false;
   return internal::CurrentThreadQueue().KillTimer(hwnd, id);
 }
 

@@ -12,7 +12,8 @@ TimerList::Timer* TimerList::Find(HWND hwnd, UINT_PTR id) {
 
 void TimerList::Set(HWND hwnd, UINT_PTR id, std::int64_t period_ns, std::int64_t now_ns) {
   Timer* timer = Find(hwnd, id);
-  if (timer == nullptr) timer = &timers_.emplace_back(Timer{hwnd, id});
+  if (timer == nullptr)
+    timer = &timers_.emplace_back(Timer{hwnd, id});
   timer->period_ns = period_ns;
   timer->due_ns = now_ns + period_ns;
 }
@@ -28,21 +29,26 @@ void TimerList::KillWindow(HWND hwnd) {
 const TimerList::Timer* TimerList::FindDue(HWND hwnd, std::int64_t now_ns) const {
   const Timer* earliest = nullptr;
   for (const Timer& t : timers_) {
-    if ((hwnd != 0 && t.hwnd != hwnd) || t.due_ns > now_ns) continue;
-    if (earliest == nullptr || t.due_ns < earliest->due_ns) earliest = &t;
+    if ((hwnd != 0 && t.hwnd != hwnd) || t.due_ns > now_ns)
+      continue;
+    if (earliest == nullptr || t.due_ns < earliest->due_ns)
+      earliest = &t;
   }
   return earliest;
 }
 
 void TimerList::Restart(HWND hwnd, UINT_PTR id, std::int64_t now_ns) {
-  if (Timer* timer = Find(hwnd, id)) timer->due_ns = now_ns + timer->period_ns;
+  if (Timer* timer = Find(hwnd, id))
+    timer->due_ns = now_ns + timer->period_ns;
 }
 
 std::optional<std::int64_t> TimerList::EarliestDue(HWND hwnd) const {
   std::optional<std::int64_t> earliest;
   for (const Timer& t : timers_) {
-    if (hwnd != 0 && t.hwnd != hwnd) continue;
-    if (!earliest || t.due_ns < *earliest) earliest = t.due_ns;
+    if (hwnd != 0 && t.hwnd != hwnd)
+      continue;
+    if (!earliest || t.due_ns < *earliest)
+      earliest = t.due_ns;
   }
   return earliest;
 }

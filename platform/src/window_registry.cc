@@ -14,10 +14,12 @@ constexpr ATOM kFirstAtom = 0xC000;
 
 // Class names compare without regard to ASCII case, as on Windows.
 bool SameClassName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (lower(a[i]) != lower(b[i]))
+      return false;
   }
   return true;
 }
@@ -30,13 +32,15 @@ WindowRegistry& WindowRegistry::Instance() {
 }
 
 WindowRegistry::ClassMap::iterator WindowRegistry::FindClassLocked(const char* name,
-                                                                   HINSTANCE instance,
-                                                                   bool exact) {
+                                                                   HINSTANCE instance, bool exact) {
   auto any = classes_.end();
   for (auto it = classes_.begin(); it != classes_.end(); ++it) {
-    if (!SameClassName(it->second.name, name)) continue;
-    if (it->second.instance == instance) return it;
-    if (any == classes_.end()) any = it;
+    if (!SameClassName(it->second.name, name))
+      continue;
+    if (it->second.instance == instance)
+      return it;
+    if (any == classes_.end())
+      any = it;
   }
   return exact ? classes_.end() : any;
 }
@@ -46,11 +50,13 @@ ATOM WindowRegistry::AddClass(const WNDCLASS& wc) {
     return 0;
   }
   std::unique_lock lock(mutex_);
-  if (FindClassLocked(wc.lpszClassName, wc.hInstance, true) != classes_.end()) return 0;
+  if (FindClassLocked(wc.lpszClassName, wc.hInstance, true) != classes_.end())
+    return 0;
   constexpr std::size_t kAtoms = 0x10000 - kFirstAtom;
   for (std::size_t tries = 0; tries < kAtoms; ++tries) {
     const ATOM atom = static_cast<ATOM>(kFirstAtom + (next_atom_++ % kAtoms));
-    if (classes_.count(atom) != 0) continue;
+    if (classes_.count(atom) != 0)
+      continue;
     classes_.emplace(atom, WindowClass{wc.lpszClassName, wc.lpfnWndProc, wc.hInstance});
     return atom;
   }
@@ -58,19 +64,23 @@ ATOM WindowRegistry::AddClass(const WNDCLASS& wc) {
 }
 
 bool WindowRegistry::RemoveClass(const char* name, HINSTANCE instance) {
-  if (name == nullptr) return false;
+  if (name == nullptr)
+    return false;
   std::unique_lock lock(mutex_);
   const auto cls = FindClassLocked(name, instance, true);
-  if (cls == classes_.end() || cls->second.windows != 0) return false;
+  if (cls == classes_.end() || cls->second.windows != 0)
+    return false;
   classes_.erase(cls);
   return true;
 }
 
 HWND WindowRegistry::AddWindow(NewWindow window, WNDPROC* proc) {
-  if (window.class_name == nullptr) return 0;
+  if (window.class_name == nullptr)
+    return 0;
   std::unique_lock lock(mutex_);
   const auto cls = FindClassLocked(window.class_name, window.instance, false);
-  if (cls == classes_.end()) return 0;
+  if (cls == classes_.end())
+    return 0;
   const HWND hwnd = handles_.Next([this](HWND h) { return windows_.count(h) != 0; });
   Window& record = windows_[hwnd];
   record.atom = cls->first;
@@ -97,7 +107,8 @@ WindowRegistry::Window* WindowRegistry::FindLocked(HWND hwnd) {
 std::optional<WindowRegistry::Target> WindowRegistry::Find(HWND hwnd) const {
   std::shared_lock lock(mutex_);
   const Window* w = FindLocked(hwnd);
-  if (w == nullptr) return std::nullopt;
+  if (w == nullptr)
+    return std::nullopt;
   return Target{w->proc, w->owner, w->destroying};
 }
 
@@ -116,16 +127,17 @@ bool WindowRegistry::Post(HWND hwnd, const MSG& msg) const {
 bool WindowRegistry::BeginDestroy(HWND hwnd, DWORD thread, WNDPROC* proc) {
   std::unique_lock lock(mutex_);
   Window* w = FindLocked(hwnd);
-  if (w == nullptr || w->owner != thread || w->destroying) return false;
+  if (w == nullptr || w->owner != thread || w->destroying)
+    return false;
   w->destroying = true;
   *proc = w->proc;
   return true;
 }
 
-WindowRegistry::WindowMap::node_type WindowRegistry::ExtractLocked(
-    WindowMap::const_iterator it) {
+WindowRegistry::WindowMap::node_type WindowRegistry::ExtractLocked(WindowMap::const_iterator it) {
   const auto cls = classes_.find(it->second.atom);
-  if (cls != classes_.end()) --cls->second.windows;
+  if (cls != classes_.end())
+    --cls->second.windows;
   return windows_.extract(it);
 }
 
@@ -133,7 +145,8 @@ void WindowRegistry::Remove(HWND hwnd) {
   WindowMap::node_type gone;
   std::unique_lock lock(mutex_);
   const auto it = windows_.find(hwnd);
-  if (it != windows_.end()) gone = ExtractLocked(it);
+  if (it != windows_.end())
+    gone = ExtractLocked(it);
   lock.unlock();
 }
 
@@ -142,7 +155,8 @@ void WindowRegistry::RemoveThreadWindows(DWORD thread) {
   std::unique_lock lock(mutex_);
   for (auto it = windows_.begin(); it != windows_.end();) {
     const auto next = std::next(it);
-    if (it->second.owner == thread) gone.push_back(ExtractLocked(it));
+    if (it->second.owner == thread)
+      gone.push_back(ExtractLocked(it));
     it = next;
   }
   lock.unlock();
@@ -157,14 +171,16 @@ std::optional<LONG_PTR> WindowRegistry::UserData(HWND hwnd) const {
 std::optional<LONG_PTR> WindowRegistry::SetUserData(HWND hwnd, LONG_PTR value) {
   std::unique_lock lock(mutex_);
   Window* w = FindLocked(hwnd);
-  if (w == nullptr) return std::nullopt;
+  if (w == nullptr)
+    return std::nullopt;
   return std::exchange(w->user_data, value);
 }
 
 bool WindowRegistry::SetTitle(HWND hwnd, std::string title) {
   std::unique_lock lock(mutex_);
   Window* w = FindLocked(hwnd);
-  if (w == nullptr) return false;
+  if (w == nullptr)
+    return false;
   w->title.swap(title);
   return true;
 }
@@ -178,7 +194,8 @@ std::optional<std::string> WindowRegistry::Title(HWND hwnd) const {
 std::optional<std::string> WindowRegistry::ClassName(HWND hwnd) const {
   std::shared_lock lock(mutex_);
   const Window* w = FindLocked(hwnd);
-  if (w == nullptr) return std::nullopt;
+  if (w == nullptr)
+    return std::nullopt;
   const auto cls = classes_.find(w->atom);
   return cls == classes_.end() ? std::nullopt : std::optional<std::string>(cls->second.name);
 }
@@ -188,9 +205,11 @@ HWND WindowRegistry::FindWindow(const char* class_name, const char* title) const
   for (const auto& [hwnd, w] : windows_) {
     if (class_name != nullptr) {
       const auto cls = classes_.find(w.atom);
-      if (cls == classes_.end() || !SameClassName(cls->second.name, class_name)) continue;
+      if (cls == classes_.end() || !SameClassName(cls->second.name, class_name))
+        continue;
     }
-    if (title != nullptr && w.title != title) continue;
+    if (title != nullptr && w.title != title)
+      continue;
     return hwnd;
   }
   return 0;
@@ -200,7 +219,8 @@ std::vector<HWND> WindowRegistry::Windows() const {
   std::shared_lock lock(mutex_);
   std::vector<HWND> handles;
   handles.reserve(windows_.size());
-  for (const auto& entry : windows_) handles.push_back(entry.first);
+  for (const auto& entry : windows_)
+    handles.push_back(entry.first);
   return handles;
 }
 

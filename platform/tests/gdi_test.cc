@@ -71,9 +71,8 @@ class GdiTest : public ::testing::Test {
 
   int Paint(int x_dest, int y_dest, std::uint32_t w, std::uint32_t h, int x_src, int y_src,
             std::uint32_t start, const Dib& dib) {
-    return plat::SetDIBitsToDevice(plat::GetDC(hwnd_), x_dest, y_dest, w, h, x_src, y_src,
-                                   start, dib.lines, dib.data(), &dib.bmi,
-                                   plat::DIB_RGB_COLORS);
+    return plat::SetDIBitsToDevice(plat::GetDC(hwnd_), x_dest, y_dest, w, h, x_src, y_src, start,
+                                   dib.lines, dib.data(), &dib.bmi, plat::DIB_RGB_COLORS);
   }
 
   TestClass cls_;
@@ -88,7 +87,8 @@ TEST_F(GdiTest, BottomUpRowsLandUpsideDown) {
   ASSERT_EQ(p.width, 4);
   ASSERT_EQ(p.height, 3);
   for (int y = 0; y < 3; ++y) {
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(p.at(x, y), Dib::Value(2 - y, x)) << x << "," << y;
+    for (int x = 0; x < 4; ++x)
+      EXPECT_EQ(p.at(x, y), Dib::Value(2 - y, x)) << x << "," << y;
   }
 }
 
@@ -97,7 +97,8 @@ TEST_F(GdiTest, TopDownRowsLandAsTheyAre) {
   EXPECT_EQ(Paint(0, 0, 4, 3, 0, 0, 0, dib), 3);
   const Pixels p = Read(hwnd_);
   for (int y = 0; y < 3; ++y) {
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(p.at(x, y), Dib::Value(y, x));
+    for (int x = 0; x < 4; ++x)
+      EXPECT_EQ(p.at(x, y), Dib::Value(y, x));
   }
 }
 
@@ -137,7 +138,8 @@ TEST_F(GdiTest, NegativeOriginsClipAtTheClientEdges) {
 TEST_F(GdiTest, TheFourthByteReadsZero) {
   const Dib dib(4, 3, true, 0, 3);
   Paint(0, 0, 4, 3, 0, 0, 0, dib);
-  for (std::uint32_t pixel : Read(hwnd_).data) EXPECT_EQ(pixel & 0xFF000000u, 0u);
+  for (std::uint32_t pixel : Read(hwnd_).data)
+    EXPECT_EQ(pixel & 0xFF000000u, 0u);
 }
 
 TEST_F(GdiTest, RegionClipsPaintingAndReadBack) {
@@ -179,7 +181,8 @@ TEST_F(GdiTest, ResizeClearsAndChangesTheSurface) {
   Pixels p = Read(hwnd_);
   EXPECT_EQ(p.width, 6);
   EXPECT_EQ(p.height, 2);
-  for (std::uint32_t pixel : p.data) EXPECT_EQ(pixel, 0u);
+  for (std::uint32_t pixel : p.data)
+    EXPECT_EQ(pixel, 0u);
   Paint(2, 0, 4, 3, 0, 0, 0, dib);
   p = Read(hwnd_);
   EXPECT_EQ(p.at(5, 1), Dib::Value(1, 3));
@@ -208,13 +211,14 @@ TEST_F(GdiTest, BadArgumentsPaintNothing) {
   plat::BITMAPINFO wide = dib.bmi;
   wide.bmiHeader.biWidth = INT_MAX;
   EXPECT_EQ(plat::SetDIBitsToDevice(dc, 0, 0, 4, 3, 0, 0, 0, UINT_MAX, dib.data(), &wide, 0), 0);
-  for (std::uint32_t pixel : Read(hwnd_).data) EXPECT_EQ(pixel, 0u);
+  for (std::uint32_t pixel : Read(hwnd_).data)
+    EXPECT_EQ(pixel, 0u);
 
   Recorder recorder;
   const plat::HWND hidden = cls_.Create(&recorder);
-  EXPECT_EQ(plat::SetDIBitsToDevice(plat::GetDC(hidden), 0, 0, 4, 3, 0, 0, 0, 3, dib.data(),
-                                    &dib.bmi, 0),
-            0);
+  EXPECT_EQ(
+      plat::SetDIBitsToDevice(plat::GetDC(hidden), 0, 0, 4, 3, 0, 0, 0, 3, dib.data(), &dib.bmi, 0),
+      0);
   std::vector<std::uint32_t> pixels;
   int w = 0;
   int h = 0;
@@ -327,7 +331,8 @@ TEST_F(GdiTest, AHostThreadReadsWholeFramesWhileTheOwnerPaints) {
     int w = 0;
     int h = 0;
     while (!done) {
-      if (!plat::ReadWindowPixels(hwnd_, &pixels, &w, &h)) continue;
+      if (!plat::ReadWindowPixels(hwnd_, &pixels, &w, &h))
+        continue;
       for (std::uint32_t pixel : pixels) {
         if (pixel != pixels.front()) {
           ++torn;

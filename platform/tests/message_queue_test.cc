@@ -78,8 +78,8 @@ TEST_F(MessageQueueTest, WindowAndRangeFiltersLeaveOtherMessagesInOrder) {
   EXPECT_EQ(msg.wParam, 2u);
   ASSERT_TRUE(plat::PeekMessage(&msg, 0, plat::WM_USER + 5, plat::WM_USER + 6, plat::PM_REMOVE));
   EXPECT_EQ(msg.wParam, 4u);
-  EXPECT_FALSE(plat::PeekMessage(&msg, other_, plat::WM_USER + 1, plat::WM_USER + 8,
-                                 plat::PM_REMOVE));
+  EXPECT_FALSE(
+      plat::PeekMessage(&msg, other_, plat::WM_USER + 1, plat::WM_USER + 8, plat::PM_REMOVE));
   ASSERT_TRUE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
   EXPECT_EQ(msg.wParam, 1u);
   ASSERT_TRUE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
@@ -88,10 +88,10 @@ TEST_F(MessageQueueTest, WindowAndRangeFiltersLeaveOtherMessagesInOrder) {
 
 TEST_F(MessageQueueTest, MessagesCarryTheirPostingTime) {
   plat::MSG msg;
-  const auto before = static_cast<plat::DWORD>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now().time_since_epoch())
-          .count());
+  const auto before =
+      static_cast<plat::DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
   ASSERT_TRUE(plat::PostMessage(hwnd_, plat::WM_USER, 0, 0));
   ASSERT_TRUE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
   EXPECT_LE(msg.time - before, 1000u);
@@ -139,10 +139,12 @@ TEST_F(MessageQueueTest, GetMessageRefusesWhatWouldWaitForever) {
   std::thread owner([&] {
     Recorder r;
     foreign = cls_.Create(&r);
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!done)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     plat::DestroyWindow(foreign);
   });
-  while (foreign == 0) std::this_thread::yield();
+  while (foreign == 0)
+    std::this_thread::yield();
   // The window lives on the other thread: this thread would never receive its messages.
   EXPECT_EQ(plat::GetMessage(&msg, foreign, 0, 0), -1);
   done = true;
@@ -187,7 +189,7 @@ TEST_F(MessageQueueTest, AFullQueueRefusesFurtherPosts) {
   }
   EXPECT_FALSE(plat::PostMessage(hwnd_, plat::WM_USER, 0, 0));
   EXPECT_FALSE(plat::PostMessage(other_, plat::WM_USER, 0, 0));  // the queue is the thread's
-  plat::PostQuitMessage(0);  // still heard
+  plat::PostQuitMessage(0);                                      // still heard
   plat::MSG msg;
   ASSERT_TRUE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
   EXPECT_EQ(msg.wParam, 0u);
@@ -203,7 +205,8 @@ TEST_F(MessageQueueTest, AFullQueueRefusesFurtherPosts) {
 
 TEST_F(MessageQueueTest, ProceduresMayPostWhileBeingDispatched) {
   recorder_.react = [](plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam, plat::LPARAM) {
-    if (message == plat::WM_USER && wparam < 5) plat::PostMessage(hwnd, message, wparam + 1, 0);
+    if (message == plat::WM_USER && wparam < 5)
+      plat::PostMessage(hwnd, message, wparam + 1, 0);
     return plat::LRESULT{0};
   };
   ASSERT_TRUE(plat::PostMessage(hwnd_, plat::WM_USER, 0, 0));

@@ -104,7 +104,8 @@ TEST_F(QueueFdTest, APlainPollLoopPumpsEverything) {
   std::thread poster([this] {
     for (int i = 0; i < kMessages; ++i) {
       plat::PostMessage(hwnd_, plat::WM_USER, static_cast<plat::WPARAM>(i), 0);
-      if (i % 20 == 0) std::this_thread::sleep_for(2ms);
+      if (i % 20 == 0)
+        std::this_thread::sleep_for(2ms);
     }
   });
   ASSERT_NE(plat::SetTimer(hwnd_, 1, 20, nullptr), 0u);
@@ -113,7 +114,8 @@ TEST_F(QueueFdTest, APlainPollLoopPumpsEverything) {
   const auto end = std::chrono::steady_clock::now() + 10s;
   while ((received < kMessages || ticks < 3) && std::chrono::steady_clock::now() < end) {
     pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 1000) != 1) continue;
+    if (poll(&p, 1, 1000) != 1)
+      continue;
     plat::MSG msg;
     while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
       if (msg.message == plat::WM_USER) {

@@ -26,7 +26,8 @@ class Recorder {
 
   int Count(plat::UINT message) const {
     int n = 0;
-    for (const Call& c : calls) n += c.message == message ? 1 : 0;
+    for (const Call& c : calls)
+      n += c.message == message ? 1 : 0;
     return n;
   }
 };
@@ -39,11 +40,12 @@ inline plat::LRESULT RecordingProc(plat::HWND hwnd, plat::UINT message, plat::WP
     plat::SetWindowLongPtr(hwnd, plat::GWL_USERDATA,
                            reinterpret_cast<plat::LONG_PTR>(create->lpCreateParams));
   }
-  auto* recorder =
-      reinterpret_cast<Recorder*>(plat::GetWindowLongPtr(hwnd, plat::GWL_USERDATA));
-  if (recorder == nullptr) return plat::DefWindowProc(hwnd, message, wparam, lparam);
+  auto* recorder = reinterpret_cast<Recorder*>(plat::GetWindowLongPtr(hwnd, plat::GWL_USERDATA));
+  if (recorder == nullptr)
+    return plat::DefWindowProc(hwnd, message, wparam, lparam);
   recorder->calls.push_back({hwnd, message, wparam, lparam});
-  if (recorder->react) return recorder->react(hwnd, message, wparam, lparam);
+  if (recorder->react)
+    return recorder->react(hwnd, message, wparam, lparam);
   return plat::DefWindowProc(hwnd, message, wparam, lparam);
 }
 
@@ -67,8 +69,8 @@ class TestClass {
   // A hidden window (or, with WS_VISIBLE, a host window of width x height).
   plat::HWND Create(Recorder* recorder, plat::DWORD style = 0, int width = 0,
                     int height = 0) const {
-    return plat::CreateWindow(name_.c_str(), "test window", style, 0, 0, width, height, 0,
-                              nullptr, plat::GetModuleHandle(nullptr), recorder);
+    return plat::CreateWindow(name_.c_str(), "test window", style, 0, 0, width, height, 0, nullptr,
+                              plat::GetModuleHandle(nullptr), recorder);
   }
 
  private:

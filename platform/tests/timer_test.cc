@@ -37,7 +37,8 @@ class TimerTest : public ::testing::Test {
         std::this_thread::sleep_for(1ms);
         continue;
       }
-      if (msg.message == plat::WM_TIMER && msg.hwnd == hwnd && msg.wParam == id) ++ticks;
+      if (msg.message == plat::WM_TIMER && msg.hwnd == hwnd && msg.wParam == id)
+        ++ticks;
       plat::DispatchMessage(&msg);
     }
     return ticks;

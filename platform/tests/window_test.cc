@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <set>
 #include <thread>
 
@@ -63,10 +64,10 @@ TEST(WindowClassTest, NameIsTakenPerInstanceWithoutRegardToCase) {
 TEST(WindowClassTest, UnregisterFailsWhileWindowsOfTheClassLive) {
   plat::WNDCLASS wc = PlainClass("plat_busy", &instance_a);
   ASSERT_NE(plat::RegisterClass(&wc), 0);
-  const plat::HWND first = plat::CreateWindow("plat_busy", "", 0, 0, 0, 0, 0, 0, nullptr,
-                                              &instance_a, nullptr);
-  const plat::HWND second = plat::CreateWindow("plat_busy", "", 0, 0, 0, 0, 0, 0, nullptr,
-                                               &instance_a, nullptr);
+  const plat::HWND first =
+      plat::CreateWindow("plat_busy", "", 0, 0, 0, 0, 0, 0, nullptr, &instance_a, nullptr);
+  const plat::HWND second =
+      plat::CreateWindow("plat_busy", "", 0, 0, 0, 0, 0, 0, nullptr, &instance_a, nullptr);
   ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
   EXPECT_FALSE(plat::UnregisterClass("plat_busy", &instance_a));
@@ -102,8 +103,8 @@ TEST(WindowCreateTest, ProcedureSeesCreateParametersAndTheLiveHandle) {
     }
     return plat::LRESULT{0};
   };
-  const plat::HWND hwnd = plat::CreateWindow(cls.name(), "title", plat::WS_VISIBLE, 3, 4, 64, 48,
-                                             0, nullptr, nullptr, &recorder);
+  const plat::HWND hwnd = plat::CreateWindow(cls.name(), "title", plat::WS_VISIBLE, 3, 4, 64, 48, 0,
+                                             nullptr, nullptr, &recorder);
   ASSERT_NE(hwnd, 0u);
   EXPECT_TRUE(alive_in_create);
   EXPECT_EQ(seen.lpCreateParams, &recorder);
@@ -124,7 +125,8 @@ TEST(WindowCreateTest, MinusOneFromCreateDestroysTheWindow) {
   Recorder recorder;
   plat::HWND created = 0;
   recorder.react = [&](plat::HWND hwnd, plat::UINT message, plat::WPARAM, plat::LPARAM) {
-    if (message != plat::WM_CREATE) return plat::LRESULT{0};
+    if (message != plat::WM_CREATE)
+      return plat::LRESULT{0};
     created = hwnd;
     return plat::LRESULT{-1};
   };
@@ -136,9 +138,9 @@ TEST(WindowCreateTest, MinusOneFromCreateDestroysTheWindow) {
 }
 
 TEST(WindowCreateTest, UnknownClassGivesNoWindow) {
-  EXPECT_EQ(plat::CreateWindow("plat_never_registered", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr,
-                               nullptr),
-            0u);
+  EXPECT_EQ(
+      plat::CreateWindow("plat_never_registered", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr),
+      0u);
   EXPECT_EQ(plat::CreateWindow(nullptr, "", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr), 0u);
 }
 
@@ -240,7 +242,8 @@ TEST(WindowClientTest, HostWindowsHaveAClientAreaHiddenOnesNone) {
   EXPECT_EQ(rect.right, 0);
   EXPECT_EQ(rect.bottom, 0);
   EXPECT_FALSE(plat::GetClientRect(host, nullptr));
-  for (plat::HWND h : {host, hidden, negative}) plat::DestroyWindow(h);
+  for (plat::HWND h : {host, hidden, negative})
+    plat::DestroyWindow(h);
 }
 
 TEST(WindowClientTest, ResizingAHostWindowSendsSize) {
@@ -343,8 +346,10 @@ TEST(WindowDestroyTest, ProceduresMayCreateAndDestroyOtherWindows) {
   Recorder outer;
   plat::HWND child = 0;
   outer.react = [&](plat::HWND, plat::UINT message, plat::WPARAM, plat::LPARAM) {
-    if (message == plat::WM_CREATE) child = cls.Create(&inner);
-    if (message == plat::WM_DESTROY) plat::DestroyWindow(child);
+    if (message == plat::WM_CREATE)
+      child = cls.Create(&inner);
+    if (message == plat::WM_DESTROY)
+      plat::DestroyWindow(child);
     return plat::LRESULT{0};
   };
   const plat::HWND hwnd = cls.Create(&outer);
@@ -364,6 +369,37 @@ TEST(WindowThreadTest, WindowsOfAnEndedThreadAreGone) {
   EXPECT_FALSE(plat::IsWindow(hwnd));
   EXPECT_FALSE(plat::PostMessage(hwnd, plat::WM_USER, 0, 0));
   EXPECT_TRUE(plat::UnregisterClass(cls.name(), plat::GetModuleHandle(nullptr)));
+}
+
+// Runs in the thread's teardown after the layer has closed the thread's queue.
+struct LateTeardown {
+  const char* class_name = nullptr;
+  std::atomic<int>* refused = nullptr;
+  ~LateTeardown() {
+    plat::MSG msg;
+    int n = 0;
+    n += plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE) ? 0 : 1;
+    plat::PostQuitMessage(1);
+    n += plat::GetMessage(&msg, 0, 0, 0) == -1 ? 1 : 0;
+    n += plat::CreateWindow(class_name, "", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr) == 0;
+    *refused = n;
+  }
+};
+
+TEST(WindowThreadTest, CallsDuringTheThreadsTeardownAreRefused) {
+  TestClass cls;
+  std::atomic<int> refused{0};
+  plat::HWND hwnd = 0;
+  std::thread([&] {
+    // Made before the layer's queue, so destroyed after it.
+    thread_local LateTeardown late;
+    late.class_name = cls.name();
+    late.refused = &refused;
+    Recorder recorder;
+    hwnd = cls.Create(&recorder);
+  }).join();
+  EXPECT_EQ(refused, 3);
+  EXPECT_FALSE(plat::IsWindow(hwnd));
 }
 
 TEST(WindowThreadTest, SendMessageCallsOnlyOnTheOwnerThread) {

@@ -27,7 +27,8 @@ void WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
     if (written < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return;
     }
     data += written;
@@ -39,12 +40,15 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 const char* BaseName(const char* path) {
   const char* base = path;
   for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '/' || *p == '\\') base = p + 1;
+    if (*p == '/' || *p == '\\')
+      base = p + 1;
   }
   return base;
 }
 
-// Appends one prefix piece, formatted into its own 256-character buffer.
+// Builds one line in a fixed buffer, without allocating. Each piece of the
+// prefix is formatted into a 256-character buffer of its own first, so a
+// piece that does not fit is cut on its own.
 class LineBuilder {
  public:
   LineBuilder(char* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) {}
@@ -55,7 +59,8 @@ class LineBuilder {
     va_start(args, format);
     const int n = std::vsnprintf(piece, sizeof piece, format, args);
     va_end(args);
-    if (n > 0) Append(piece, std::min(static_cast<std::size_t>(n), sizeof piece - 1));
+    if (n > 0)
+      Append(piece, std::min(static_cast<std::size_t>(n), sizeof piece - 1));
   }
   void Append(const char* text, std::size_t size) {
     size = std::min(size, capacity_ - size_);
@@ -80,21 +85,24 @@ void AppendPrefix(LineBuilder& line, std::uint32_t flags, const char* file, int 
     const int year = local.tm_year + 1900;
     const int month = local.tm_mon + 1;
     if (flags & kLogMilliStamp) {
-      line.Piece("[%04d-%02d-%02d %02d:%02d:%02d:%03d]", year, month, local.tm_mday,
-                 local.tm_hour, local.tm_min, local.tm_sec,
-                 static_cast<int>(now.tv_nsec / 1000000));
+      line.Piece("[%04d-%02d-%02d %02d:%02d:%02d:%03d]", year, month, local.tm_mday, local.tm_hour,
+                 local.tm_min, local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
     } else {
       line.Append("[", 1);
-      if (flags & kLogDate) line.Piece("%04d-%02d-%02d", year, month, local.tm_mday);
+      if (flags & kLogDate)
+        line.Piece("%04d-%02d-%02d", year, month, local.tm_mday);
       if (flags & kLogTime) {
-        if (flags & kLogDate) line.Append(" ", 1);
+        if (flags & kLogDate)
+          line.Append(" ", 1);
         line.Piece("%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
       }
       line.Append("]", 1);
     }
   }
-  if (flags & kLogFile) line.Piece(" file:%s", BaseName(file));
-  if (flags & kLogLine) line.Piece(" line: %d", source_line);
+  if (flags & kLogFile)
+    line.Piece(" file:%s", BaseName(file));
+  if (flags & kLogLine)
+    line.Piece(" line: %d", source_line);
   line.Append(")", 1);
   if (flags & kLogErrnoText) {
     char text[kPieceBuffer];
@@ -110,39 +118,47 @@ void AppendPrefix(LineBuilder& line, std::uint32_t flags, const char* file, int 
 }  // namespace
 
 void debug_log::set_flags(std::uint32_t flags) {
-  if (flags & kLogDescriptor) return;
+  if (flags & kLogDescriptor)
+    return;
   flags_ |= flags;
 }
 
 void debug_log::clear_flags(std::uint32_t flags) {
-  if (flags & kLogDescriptor) return;
+  if (flags & kLogDescriptor)
+    return;
   flags_ &= ~flags;
 }
 
 void debug_log::set_name(const char* name) {
-  if (name) name_ = name;
+  if (name)
+    name_ = name;
 }
 
 const char* debug_log::get_dir() {
-  if (flags_ & kLogDescriptor) return nullptr;
+  if (flags_ & kLogDescriptor)
+    return nullptr;
   return dir_.c_str();
 }
 
 void debug_log::set_dir(const char* dir) {
-  if (!dir) return;
+  if (!dir)
+    return;
   dir_ = dir;
   flags_ &= ~kLogDescriptor;
 }
 
 void debug_log::set_fd(std::int32_t fd) {
-  if (fd < 0) return;
+  if (fd < 0)
+    return;
   flags_ |= kLogDescriptor;
   dir_.clear();
   name_.clear();
   fd_ = fd;
 }
 
-std::int32_t debug_log::get_fd() { return (flags_ & kLogDescriptor) ? fd_ : -1; }
+std::int32_t debug_log::get_fd() {
+  return (flags_ & kLogDescriptor) ? fd_ : -1;
+}
 
 void debug_log::log(std::uint32_t level, const char* file, int line, const char* format, ...) {
   va_list args;
@@ -152,7 +168,8 @@ void debug_log::log(std::uint32_t level, const char* file, int line, const char*
 }
 
 bool debug_log::BuildPath(char* path, std::size_t capacity) const {
-  if (name_.empty()) return false;
+  if (name_.empty())
+    return false;
   const int n = dir_.empty()
                     ? std::snprintf(path, capacity, "%s.txt", name_.c_str())
                     : std::snprintf(path, capacity, "%s/%s.txt", dir_.c_str(), name_.c_str());
@@ -162,18 +179,21 @@ bool debug_log::BuildPath(char* path, std::size_t capacity) const {
 
 void debug_log::vlog(std::uint32_t level, const char* file, int line, const char* format,
                      va_list args) {
-  if (level > this->level() || !file || !format) return;
+  if (level > this->level() || !file || !format)
+    return;
   const int error = errno;  // the caller's, before anything here changes it
   const bool to_descriptor = (flags_ & kLogDescriptor) != 0;
   char path[kPathBuffer];
-  if (to_descriptor ? fd_ < 0 : !BuildPath(path, sizeof path)) return;
+  if (to_descriptor ? fd_ < 0 : !BuildPath(path, sizeof path))
+    return;
 
   char text[kPrefixPieces * kPieceBuffer + kMessageBuffer + sizeof kLineEnd];
   LineBuilder builder(text, sizeof text);
   AppendPrefix(builder, flags_, file, line, error);
   char message[kMessageBuffer];
   const int n = std::vsnprintf(message, sizeof message, format, args);
-  if (n > 0) builder.Append(message, std::min(static_cast<std::size_t>(n), sizeof message - 1));
+  if (n > 0)
+    builder.Append(message, std::min(static_cast<std::size_t>(n), sizeof message - 1));
   builder.Append(kLineEnd, sizeof kLineEnd - 1);
 
   // One write for the whole line, so that lines of concurrent writers stay whole.
@@ -190,21 +210,28 @@ void debug_log::vlog(std::uint32_t level, const char* file, int line, const char
 }
 
 void debug_log::trim(std::uint64_t limit) {
-  if (flags_ & kLogDescriptor) return;
+  if (flags_ & kLogDescriptor)
+    return;
   char path[kPathBuffer];
-  if (!BuildPath(path, sizeof path)) return;
+  if (!BuildPath(path, sizeof path))
+    return;
   int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-  if (fd < 0) return;
+  if (fd < 0)
+    return;
   struct stat info {};
-  const bool oversized = ::fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= limit;
+  const bool oversized =
+      ::fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= limit;
   ::close(fd);
-  if (!oversized) return;
+  if (!oversized)
+    return;
   fd = ::open(path, O_RDWR | O_TRUNC | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0)
+    ::close(fd);
 }
 
 std::string MakeLogDirectory(const std::string& executable_path) {
-  if (executable_path.empty()) return {};
+  if (executable_path.empty())
+    return {};
   const auto slash = executable_path.find_last_of('/');
   // Without any directory part the executable lies in the current directory.
   std::string dir =

@@ -10,14 +10,14 @@
 namespace COMM {
 
 // What a line's prefix holds, and the descriptor mode.
-inline constexpr std::uint32_t kLogDate = 1;           // "%04d-%02d-%02d"
-inline constexpr std::uint32_t kLogTime = 2;           // "%02d:%02d:%02d"
-inline constexpr std::uint32_t kLogMilliStamp = 4;     // date, time and milliseconds; wins over 1, 2
-inline constexpr std::uint32_t kLogFile = 8;           // " file:<base name>"
-inline constexpr std::uint32_t kLogLine = 16;          // " line: <n>"
-inline constexpr std::uint32_t kLogErrno = 32;         // " {errno}\r\n"
-inline constexpr std::uint32_t kLogErrnoText = 64;     // " {errno:text}\r\n"; wins over 32
-inline constexpr std::uint32_t kLogDescriptor = 256;   // write to the descriptor, not the file
+inline constexpr std::uint32_t kLogDate = 1;          // "%04d-%02d-%02d"
+inline constexpr std::uint32_t kLogTime = 2;          // "%02d:%02d:%02d"
+inline constexpr std::uint32_t kLogMilliStamp = 4;    // date, time and milliseconds; wins over 1, 2
+inline constexpr std::uint32_t kLogFile = 8;          // " file:<base name>"
+inline constexpr std::uint32_t kLogLine = 16;         // " line: <n>"
+inline constexpr std::uint32_t kLogErrno = 32;        // " {errno}\r\n"
+inline constexpr std::uint32_t kLogErrnoText = 64;    // " {errno:text}\r\n"; wins over 32
+inline constexpr std::uint32_t kLogDescriptor = 256;  // write to the descriptor, not the file
 inline constexpr std::uint32_t kLogDefaultFlags = kLogDate | kLogTime | kLogFile | kLogLine;
 
 // A log file this large or larger is emptied when the manager starts.
@@ -112,11 +112,11 @@ std::string MakeLogDirectory(const std::string& executable_path);
 
 }  // namespace COMM
 
-// Writes one record when `level` passes the log's level; otherwise the
+// Writes one record when `message_level` passes the log's level; otherwise the
 // arguments are not even evaluated.
-#define DEBUG_LOG(level, ...)                                                               \
-  do {                                                                                      \
-    const std::uint32_t vc_log_level_ = static_cast<std::uint32_t>(level);                  \
-    if (vc_log_level_ <= ::COMM::g_debug_log.level())                                       \
-      ::COMM::g_debug_log.log(vc_log_level_, __FILE__, __LINE__, __VA_ARGS__);              \
+#define DEBUG_LOG(message_level, ...)                                              \
+  do {                                                                             \
+    const std::uint32_t vc_log_level_ = static_cast<std::uint32_t>(message_level); \
+    if (vc_log_level_ <= ::COMM::g_debug_log.level())                              \
+      ::COMM::g_debug_log.log(vc_log_level_, __FILE__, __LINE__, __VA_ARGS__);     \
   } while (false)

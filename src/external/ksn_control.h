@@ -28,8 +28,7 @@ class KSNControl : public COMM::RefCount {
   // 9
   virtual void CloseSession(const std::string& handle) = 0;
   // 10
-  virtual std::int32_t Send(const std::string& handle, const void* data,
-                            std::uint32_t length) = 0;
+  virtual std::int32_t Send(const std::string& handle, const void* data, std::uint32_t length) = 0;
   // 11: copies up to `capacity` received bytes; below 1 means nothing is left.
   virtual std::int32_t Recv(const std::string& handle, void* buffer, std::uint32_t capacity) = 0;
   virtual void Reserved12() {}

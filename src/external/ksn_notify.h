@@ -37,29 +37,37 @@ class ksnNotifyAgent final : public ksnNotify {
   void Detach() { target_ = nullptr; }
 
   void notifyReserved1(std::uint32_t a, std::uint32_t b) override {
-    if (target_) target_->notifyReserved1(a, b);
+    if (target_)
+      target_->notifyReserved1(a, b);
   }
   void notifyReserved2(std::uint32_t a, std::uint32_t b) override {
-    if (target_) target_->notifyReserved2(a, b);
+    if (target_)
+      target_->notifyReserved2(a, b);
   }
   void notifyExtendMessage(const std::string& type, std::uint32_t word) override {
-    if (target_) target_->notifyExtendMessage(type, word);
+    if (target_)
+      target_->notifyExtendMessage(type, word);
   }
   void notifyConnect(std::uint32_t code, const char* error, const std::string& handle) override {
-    if (target_) target_->notifyConnect(code, error, handle);
+    if (target_)
+      target_->notifyConnect(code, error, handle);
   }
   void notifyReserved5(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
                        std::uint32_t e, std::uint32_t f, std::uint32_t g) override {
-    if (target_) target_->notifyReserved5(a, b, c, d, e, f, g);
+    if (target_)
+      target_->notifyReserved5(a, b, c, d, e, f, g);
   }
   void notifyClose(std::uint32_t code, const char* error, const std::string& handle) override {
-    if (target_) target_->notifyClose(code, error, handle);
+    if (target_)
+      target_->notifyClose(code, error, handle);
   }
   void notifyRecv(const std::string& handle) override {
-    if (target_) target_->notifyRecv(handle);
+    if (target_)
+      target_->notifyRecv(handle);
   }
   void notifyReserved8(std::uint32_t a) override {
-    if (target_) target_->notifyReserved8(a);
+    if (target_)
+      target_->notifyReserved8(a);
   }
 
  private:

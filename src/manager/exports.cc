@@ -31,4 +31,6 @@ extern "C" VIDEOCONF_EXPORT kalo::video::IVideoConfManager* GetInstance() {
   return instance.get();
 }
 
-extern "C" VIDEOCONF_EXPORT void DestroyInstance() { Instance().reset(); }
+extern "C" VIDEOCONF_EXPORT void DestroyInstance() {
+  Instance().reset();
+}

@@ -27,7 +27,8 @@ timer::timer() {
 }
 
 timer::~timer() {
-  if (!timer_window_) return;
+  if (!timer_window_)
+    return;
   plat::KillTimer(timer_window_, kTimerId);
   plat::SetWindowLongPtr(timer_window_, plat::GWL_USERDATA, 0);
   // A tick already queued must not reach a half-destroyed object.
@@ -44,14 +45,17 @@ plat::LRESULT timer::WindowProc(plat::HWND window, plat::UINT message, plat::WPA
   switch (message) {
     case plat::WM_TIMER: {
       auto* self = reinterpret_cast<timer*>(plat::GetWindowLongPtr(window, plat::GWL_USERDATA));
-      if (!self) return 0;
-      if (plat::GetWindowThreadProcessId(window, nullptr) != plat::GetCurrentThreadId()) return 0;
+      if (!self)
+        return 0;
+      if (plat::GetWindowThreadProcessId(window, nullptr) != plat::GetCurrentThreadId())
+        return 0;
       if (self->timer_window_ != window) {
         // A stale link to a timer that lives in another window: forget it.
         plat::SetWindowLongPtr(window, plat::GWL_USERDATA, 0);
         return 0;
       }
-      if (self->ticks_held_) return 0;
+      if (self->ticks_held_)
+        return 0;
       try {
         self->OnTimer();
       } catch (const std::runtime_error&) {

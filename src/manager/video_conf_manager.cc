@@ -47,57 +47,68 @@ void VideoConfManager::SetUpDebugLog(const std::optional<std::string>& log_dir) 
   COMM::g_debug_log.set_level(kRunningLogLevel);
 }
 
-void VideoConfManager::RefreshClock() { clock_ = ClockStamp::Now(); }
+void VideoConfManager::RefreshClock() {
+  clock_ = ClockStamp::Now();
+}
 
-// Sets the frame counter's window to 1000 ms in 10 slots.
+// Re-initialises the frame counter to a window of 1000 ms in 10 slots; empty
+// until the counter joins the manager.
 void VideoConfManager::ResetRecorder() {}
 
 // Without the library, or without its export, the manager stays not ready for
 // its whole life; that is no error.
 void VideoConfManager::LoadKSN(const std::string& library) {
-  if (ksn_module_) return;
-  ksn_module_ = library.find('/') == std::string::npos
-                    ? plat::LoadLibraryBeside(library.c_str(), &kImageAnchor)
-                    : plat::LoadLibrary(library.c_str());
-  if (!ksn_module_) return;
+  if (ksn_module_)
+    return;
+  ksn_module_ = plat::LoadLibraryBeside(library.c_str(), &kImageAnchor);
+  if (!ksn_module_)
+    return;
   const auto create =
       reinterpret_cast<KSNCreateFunc>(plat::GetProcAddress(ksn_module_, kKSNCreateExport));
-  if (!create) return;
+  if (!create)
+    return;
   // The new object comes with the reference that is the manager's.
   ksn_control_ = COMM::RefPtr<KSNControl>(create(), COMM::adopt_ref);
 }
 
-// Makes the capture object and the local preview window set.
+// Makes the capture object and the local preview window set; empty until they
+// join the manager.
 void VideoConfManager::CreateCapture() {}
 
 void VideoConfManager::RegisterWithKSN() {
-  if (ksn_control_) ksn_control_->RegisterObject(kObjectPath, static_cast<ksn::object*>(this));
+  if (ksn_control_)
+    ksn_control_->RegisterObject(kObjectPath, static_cast<ksn::object*>(this));
 }
 
 void VideoConfManager::UnregisterFromKSN() {
-  if (ksn_control_) ksn_control_->UnregisterObject(kObjectPath);
+  if (ksn_control_)
+    ksn_control_->UnregisterObject(kObjectPath);
 }
 
-// Frees the encoders' output buffers.
+// Frees the encoders' output buffers; empty until the encoders join the manager.
 void VideoConfManager::FreeBitstreams() {}
 
-// Stops every conference in key order and empties the table; the observers
-// are not told.
+// Stops every conference in key order and empties the table, without telling
+// the observers; empty until the conference table joins the manager.
 void VideoConfManager::CloseAllSessions() {}
 
-// Deletes the capture object (which closes the camera) and the preview windows.
+// Deletes the capture object (which closes the camera) and the preview window
+// set; empty until they join the manager.
 void VideoConfManager::DestroyCapture() {}
 
 // The control object's code lives in the library: it goes before the library does.
 void VideoConfManager::UnloadKSN() {
-  if (!ksn_module_) return;
+  if (!ksn_module_)
+    return;
   COMM::RefPtr<KSNControl> control = std::move(ksn_control_);
   control.Reset();
   plat::FreeLibrary(ksn_module_);
   ksn_module_ = nullptr;
 }
 
-void VideoConfManager::OnTimer() { RefreshClock(); }
+void VideoConfManager::OnTimer() {
+  RefreshClock();
+}
 
 // ---------------------------------------------------------------------------
 // The host's operations. The capture object, the preview window set and the
@@ -113,11 +124,14 @@ void VideoConfManager::AddSessionVideoWindow(const std::string& cid, plat::HWND 
   DEBUG_LOG(14, "[VideoConfManager::AddSessionVideoWindow] cid=%s", cid.c_str());
 }
 
-bool VideoConfManager::ShowCameraPropertyPage() { return false; }
+bool VideoConfManager::ShowCameraPropertyPage() {
+  return false;
+}
 
 void VideoConfManager::CreateCid(std::string& cid) {
   std::string text = plat::CreateUuidText();
-  if (!text.empty()) cid = std::move(text);
+  if (!text.empty())
+    cid = std::move(text);
 }
 
 bool VideoConfManager::CloseVideo() {
@@ -125,7 +139,9 @@ bool VideoConfManager::CloseVideo() {
   return false;
 }
 
-bool VideoConfManager::Reserved5(std::uint32_t) { return true; }
+bool VideoConfManager::Reserved5(std::uint32_t) {
+  return true;
+}
 
 void VideoConfManager::CloseVideoSession(const std::string& cid) {
   DEBUG_LOG(14, "[VideoConfManager::CloseVideoSession] cid=%s", cid.c_str());
@@ -135,24 +151,37 @@ void VideoConfManager::Reserved7(std::uint32_t, std::uint32_t) {}
 
 void VideoConfManager::Reserved8(std::uint32_t) {}
 
-std::string VideoConfManager::Reserved9() { return "dummy"; }
+std::string VideoConfManager::Reserved9() {
+  return "dummy";
+}
 
 void VideoConfManager::Reserved10(std::uint32_t, std::uint32_t) {}
 
-bool VideoConfManager::GetVideoCameraDrivers(DeviceList& devices) { return false; }
+bool VideoConfManager::GetVideoCameraDrivers(DeviceList& devices) {
+  return false;
+}
 
-bool VideoConfManager::IsKSNReady() { return ksn_control_ && ksn_control_->IsReady(); }
+bool VideoConfManager::IsKSNReady() {
+  return ksn_control_ && ksn_control_->IsReady();
+}
 
-bool VideoConfManager::IsVideoOpening() { return false; }
+bool VideoConfManager::IsVideoOpening() {
+  return false;
+}
 
-bool VideoConfManager::IsVideoOpened() { return false; }
+bool VideoConfManager::IsVideoOpened() {
+  return false;
+}
 
-bool VideoConfManager::Reserved15() { return true; }
+bool VideoConfManager::Reserved15() {
+  return true;
+}
 
 bool VideoConfManager::OpenVideoSession(std::uint32_t, std::uint32_t, const std::string& cid,
                                         std::int32_t kind) {
   DEBUG_LOG(14, "[VideoConfManager::OpenVideoSession] cid=%s", cid.c_str());
-  if (kind != 0 && kind != 1) return false;
+  if (kind != 0 && kind != 1)
+    return false;
   if (!IsKSNReady()) {
     DEBUG_LOG(8, "[VideoConfManager::OpenVideoSession] ksn not ready");
     return false;
@@ -170,7 +199,9 @@ bool VideoConfManager::PauseVideo(std::uint32_t) {
   return CloseVideo();
 }
 
-bool VideoConfManager::Reserved19(std::string) { return true; }
+bool VideoConfManager::Reserved19(std::string) {
+  return true;
+}
 
 void VideoConfManager::RegisterObserver(IVideoConfObserver* observer) {}
 
@@ -194,7 +225,9 @@ bool VideoConfManager::RecordToAVIFile(const std::string& path, const std::strin
   return false;
 }
 
-bool VideoConfManager::SetVideoBitRate(std::int32_t bit_rate) { return false; }
+bool VideoConfManager::SetVideoBitRate(std::int32_t bit_rate) {
+  return false;
+}
 
 bool VideoConfManager::SetCameraParameter(const std::string& width, const std::string& height,
                                           const std::string& frame_rate) {
@@ -221,7 +254,9 @@ void VideoConfManager::SetVideoCameraDriver(const std::string& driver) {
   DEBUG_LOG(14, "[VideoConfManager::SetVideoCameraDriver] driver=%s", driver.c_str());
 }
 
-bool VideoConfManager::Reserved33(std::uint32_t) { return true; }
+bool VideoConfManager::Reserved33(std::uint32_t) {
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Handlers other objects of the module call.
@@ -233,7 +268,9 @@ void VideoConfManager::OnKSNSessionClose(const std::string& cid) {}
 void VideoConfManager::OnRecordSecondsLeft(std::int32_t seconds) {}
 
 // Nothing is sent while no conference is open.
-bool VideoConfManager::OnFrame(const VideoFrame* frame) { return false; }
+bool VideoConfManager::OnFrame(const VideoFrame* frame) {
+  return false;
+}
 
 void VideoConfManager::OnCaptureError(const char* text) {}
 

@@ -44,8 +44,7 @@ class VideoConfManager final : public IVideoConfManager, public ksn::timer, publ
 
   // IVideoConfManager, in slot order.
   void AddSelfVideoWindow(plat::HWND window, plat::HRGN region) override;
-  void AddSessionVideoWindow(const std::string& cid, plat::HWND window,
-                             plat::HRGN region) override;
+  void AddSessionVideoWindow(const std::string& cid, plat::HWND window, plat::HRGN region) override;
   bool ShowCameraPropertyPage() override;
   void CreateCid(std::string& cid) override;
   bool CloseVideo() override;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <ostream>
 #include <vector>
 
 #include "failing_allocator.h"
@@ -284,6 +285,10 @@ struct BadFrame {
   int stride;
   bool null_pixels;
 };
+
+void PrintTo(const BadFrame& frame, std::ostream* os) {
+  *os << frame.name;
+}
 
 class VideoWndsBadFrameTest : public VideoWndsTest, public testing::WithParamInterface<BadFrame> {
  protected:

@@ -16,9 +16,11 @@ const char kAnchor = 0;
 
 void Record(const std::string& event) {
   const char* path = std::getenv("FAKE_KSN_JOURNAL");
-  if (path == nullptr) return;
+  if (path == nullptr)
+    return;
   const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return;
+  if (fd < 0)
+    return;
   const std::string line = event + "\n";
   const ssize_t written = write(fd, line.data(), line.size());
   static_cast<void>(written);
@@ -27,7 +29,8 @@ void Record(const std::string& event) {
 
 std::string OwnDirectory() {
   Dl_info info{};
-  if (dladdr(&kAnchor, &info) == 0 || info.dli_fname == nullptr) return "?";
+  if (dladdr(&kAnchor, &info) == 0 || info.dli_fname == nullptr)
+    return "?";
   const std::string path = info.dli_fname;
   return path.substr(0, path.rfind('/'));
 }
@@ -64,8 +67,12 @@ class FakeKSNControl final : public KSNControl {
   ~FakeKSNControl() override { Record("release"); }
 };
 
-__attribute__((constructor)) void OnLoad() { Record("load from " + OwnDirectory()); }
-__attribute__((destructor)) void OnUnload() { Record("unload"); }
+__attribute__((constructor)) void OnLoad() {
+  Record("load from " + OwnDirectory());
+}
+__attribute__((destructor)) void OnUnload() {
+  Record("unload");
+}
 
 }  // namespace
 

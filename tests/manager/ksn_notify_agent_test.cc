@@ -11,7 +11,9 @@ namespace {
 struct Recorder {
   void notifyReserved1(std::uint32_t a, std::uint32_t b) { Add("r1", a + b); }
   void notifyReserved2(std::uint32_t a, std::uint32_t b) { Add("r2", a + b); }
-  void notifyExtendMessage(const std::string& type, std::uint32_t word) { Add("ext " + type, word); }
+  void notifyExtendMessage(const std::string& type, std::uint32_t word) {
+    Add("ext " + type, word);
+  }
   void notifyConnect(std::uint32_t code, const char* error, const std::string& handle) {
     Add("connect " + handle + " " + error, code);
   }

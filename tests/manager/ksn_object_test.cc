@@ -30,11 +30,4 @@ TEST(KsnObjectTest, DefaultGetAndSetAreUnsupported) {
   EXPECT_THROW(object.Get(""), std::runtime_error);
 }
 
-TEST(KsnExceptionTest, CopyKeepsMessageAndCode) {
-  const KSN::exception original("session gone", -7);
-  const KSN::exception copy = original;
-  EXPECT_STREQ(copy.what(), "session gone");
-  EXPECT_EQ(copy.error_code, -7);
-}
-
 }  // namespace

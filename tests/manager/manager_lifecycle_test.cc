@@ -26,7 +26,7 @@ constexpr char kTimerClass[] = "timer_dispatcher_ksnx";
 
 enum class Peer { kPresent, kWithoutCreate, kAbsent };
 
-class ModuleTest : public ::testing::Test {
+class VideoConfModuleTest : public ::testing::Test {
  protected:
   void TearDown() override {
     if (module_ != nullptr) {
@@ -64,14 +64,16 @@ class ModuleTest : public ::testing::Test {
     dlclose(module_);
     module_ = nullptr;
     void* still = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (still != nullptr) dlclose(still);
+    if (still != nullptr)
+      dlclose(still);
     return still == nullptr;
   }
   std::string ModulePath() const { return (dir_.path() / kalo::video::kModuleFileName).string(); }
   std::vector<std::string> Journal() const { return ReadJournal(journal_); }
   std::vector<std::string> JournalSince(std::size_t count) const {
     const std::vector<std::string> events = Journal();
-    if (events.size() < count) return {"<journal shrank>"};
+    if (events.size() < count)
+      return {"<journal shrank>"};
     return std::vector<std::string>(events.begin() + count, events.end());
   }
   std::vector<std::string> BuiltEvents() const {
@@ -91,7 +93,7 @@ class ModuleTest : public ::testing::Test {
 // ---------------------------------------------------------------------------
 // The exports
 
-TEST_F(ModuleTest, ExportsOnlyItsTwoEntryPoints) {
+TEST_F(VideoConfModuleTest, ExportsOnlyItsTwoEntryPoints) {
   Load(Peer::kAbsent);
   // Something every C++ library would otherwise export.
   EXPECT_EQ(dlsym(module_, "_ZTIN3KSN9exceptionE"), nullptr);
@@ -101,7 +103,7 @@ TEST_F(ModuleTest, ExportsOnlyItsTwoEntryPoints) {
 // ---------------------------------------------------------------------------
 // Construction and destruction with the library beside the module
 
-TEST_F(ModuleTest, FindsTheLibraryBesideItselfAndRegistersAfterCreatingTheControl) {
+TEST_F(VideoConfModuleTest, FindsTheLibraryBesideItselfAndRegistersAfterCreatingTheControl) {
   Load(Peer::kPresent);
   IVideoConfManager* manager = get_();
   ASSERT_NE(manager, nullptr);
@@ -109,7 +111,7 @@ TEST_F(ModuleTest, FindsTheLibraryBesideItselfAndRegistersAfterCreatingTheContro
   EXPECT_TRUE(manager->IsKSNReady());
 }
 
-TEST_F(ModuleTest, DestroyInstanceUnregistersThenReleasesThenUnloads) {
+TEST_F(VideoConfModuleTest, DestroyInstanceUnregistersThenReleasesThenUnloads) {
   Load(Peer::kPresent);
   ASSERT_NE(get_(), nullptr);
   const std::size_t built = Journal().size();
@@ -117,7 +119,7 @@ TEST_F(ModuleTest, DestroyInstanceUnregistersThenReleasesThenUnloads) {
   EXPECT_EQ(JournalSince(built), TornDownEvents());
 }
 
-TEST_F(ModuleTest, GetInstanceTwiceGivesOneManagerAndOneTimerWindow) {
+TEST_F(VideoConfModuleTest, GetInstanceTwiceGivesOneManagerAndOneTimerWindow) {
   Load(Peer::kPresent);
   IVideoConfManager* first = get_();
   IVideoConfManager* second = get_();
@@ -127,7 +129,7 @@ TEST_F(ModuleTest, GetInstanceTwiceGivesOneManagerAndOneTimerWindow) {
   EXPECT_EQ(Journal(), BuiltEvents());
 }
 
-TEST_F(ModuleTest, DestroyInstanceTwiceOrWithoutManagerIsHarmless) {
+TEST_F(VideoConfModuleTest, DestroyInstanceTwiceOrWithoutManagerIsHarmless) {
   Load(Peer::kPresent);
   destroy_();
   EXPECT_TRUE(Journal().empty());  // nothing was even loaded
@@ -138,7 +140,7 @@ TEST_F(ModuleTest, DestroyInstanceTwiceOrWithoutManagerIsHarmless) {
   EXPECT_EQ(Journal().size(), after_first);
 }
 
-TEST_F(ModuleTest, GetInstanceAfterDestroyInstanceBuildsAFreshManager) {
+TEST_F(VideoConfModuleTest, GetInstanceAfterDestroyInstanceBuildsAFreshManager) {
   Load(Peer::kPresent);
   ASSERT_NE(get_(), nullptr);
   destroy_();
@@ -148,13 +150,15 @@ TEST_F(ModuleTest, GetInstanceAfterDestroyInstanceBuildsAFreshManager) {
   EXPECT_TRUE(again->IsKSNReady());
   EXPECT_EQ(CountWindowsOfClass(kTimerClass), 1);
   std::vector<std::string> expected = BuiltEvents();
-  for (const std::string& event : TornDownEvents()) expected.push_back(event);
-  for (const std::string& event : BuiltEvents()) expected.push_back(event);
+  for (const std::string& event : TornDownEvents())
+    expected.push_back(event);
+  for (const std::string& event : BuiltEvents())
+    expected.push_back(event);
   expected.push_back("IsReady");
   EXPECT_EQ(Journal(), expected);
 }
 
-TEST_F(ModuleTest, UnloadingTheModuleTearsALiveManagerDownInOrder) {
+TEST_F(VideoConfModuleTest, UnloadingTheModuleTearsALiveManagerDownInOrder) {
   Load(Peer::kPresent);
   ASSERT_NE(get_(), nullptr);
   const std::size_t built = Journal().size();
@@ -164,7 +168,7 @@ TEST_F(ModuleTest, UnloadingTheModuleTearsALiveManagerDownInOrder) {
   EXPECT_TRUE(vc_test::ClassIsFree(kTimerClass));
 }
 
-TEST_F(ModuleTest, ModuleCanBeLoadedAgainAfterUnloading) {
+TEST_F(VideoConfModuleTest, ModuleCanBeLoadedAgainAfterUnloading) {
   Load(Peer::kPresent);
   ASSERT_NE(get_(), nullptr);
   ASSERT_TRUE(Unload());
@@ -185,15 +189,17 @@ bool LibraryReachableThroughSearchPath() {
   std::vector<std::string> dirs = {PLATFORM_LIBRARY_DIR};
   if (const char* env = std::getenv("LD_LIBRARY_PATH")) {
     std::stringstream list(env);
-    for (std::string dir; std::getline(list, dir, ':');) dirs.push_back(dir);
+    for (std::string dir; std::getline(list, dir, ':');)
+      dirs.push_back(dir);
   }
   for (const std::string& dir : dirs) {
-    if (!dir.empty() && fs::exists(fs::path(dir) / "libKSNControlX.so")) return true;
+    if (!dir.empty() && fs::exists(fs::path(dir) / "libKSNControlX.so"))
+      return true;
   }
   return false;
 }
 
-TEST_F(ModuleTest, WithoutTheLibraryTheManagerIsBuiltButNotReady) {
+TEST_F(VideoConfModuleTest, WithoutTheLibraryTheManagerIsBuiltButNotReady) {
   if (LibraryReachableThroughSearchPath()) {
     GTEST_SKIP() << "a libKSNControlX.so lies on the search path; "
                     "manager_video_conf_manager_test covers the absent library";
@@ -207,20 +213,19 @@ TEST_F(ModuleTest, WithoutTheLibraryTheManagerIsBuiltButNotReady) {
   EXPECT_FALSE(fs::exists(journal_));
 }
 
-TEST_F(ModuleTest, WithoutTheExportNoControlObjectIsTouched) {
+TEST_F(VideoConfModuleTest, WithoutTheExportNoControlObjectIsTouched) {
   Load(Peer::kWithoutCreate);
   IVideoConfManager* manager = get_();
   ASSERT_NE(manager, nullptr);
   EXPECT_FALSE(manager->IsKSNReady());
   destroy_();
-  EXPECT_EQ(Journal(),
-            (std::vector<std::string>{"load from " + dir_.path().string(), "unload"}));
+  EXPECT_EQ(Journal(), (std::vector<std::string>{"load from " + dir_.path().string(), "unload"}));
 }
 
 // ---------------------------------------------------------------------------
 // The timer window
 
-TEST_F(ModuleTest, DestructionDiscardsAQueuedTickAndRemovesTheTimerWindowAndClass) {
+TEST_F(VideoConfModuleTest, DestructionDiscardsAQueuedTickAndRemovesTheTimerWindowAndClass) {
   Load(Peer::kAbsent);
   ASSERT_NE(get_(), nullptr);
   const plat::HWND window = plat::FindWindow(kTimerClass, kTimerClass);
@@ -233,12 +238,13 @@ TEST_F(ModuleTest, DestructionDiscardsAQueuedTickAndRemovesTheTimerWindowAndClas
   plat::MSG msg;
   int left_for_window = 0;
   while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
-    if (msg.hwnd == window) ++left_for_window;
+    if (msg.hwnd == window)
+      ++left_for_window;
   }
   EXPECT_EQ(left_for_window, 0);
 }
 
-TEST_F(ModuleTest, LogDirectoryIsMadeBesideTheHostExecutable) {
+TEST_F(VideoConfModuleTest, LogDirectoryIsMadeBesideTheHostExecutable) {
   Load(Peer::kAbsent);
   ASSERT_NE(get_(), nullptr);
   const fs::path host = fs::read_symlink("/proc/self/exe");

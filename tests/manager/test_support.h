@@ -21,13 +21,14 @@ namespace vc_test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "vc_manager_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    std::string pattern = (std::filesystem::temp_directory_path() / "vc_manager_XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr)
+      path_ = pattern;
   }
   ~TempDir() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty())
+      std::filesystem::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -49,7 +50,8 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 inline std::vector<std::string> ReadJournal(const std::filesystem::path& path) {
   std::vector<std::string> events;
   std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) events.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    events.push_back(line);
   return events;
 }
 
@@ -58,7 +60,8 @@ inline void PumpFor(std::chrono::milliseconds duration) {
   const auto end = std::chrono::steady_clock::now() + duration;
   while (std::chrono::steady_clock::now() < end) {
     plat::MSG msg;
-    while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) plat::DispatchMessage(&msg);
+    while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE))
+      plat::DispatchMessage(&msg);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
@@ -66,7 +69,8 @@ inline void PumpFor(std::chrono::milliseconds duration) {
 inline int CountWindowsOfClass(const std::string& class_name) {
   int count = 0;
   for (const plat::HWND window : plat::EnumWindows()) {
-    if (plat::GetClassName(window) == class_name) ++count;
+    if (plat::GetClassName(window) == class_name)
+      ++count;
   }
   return count;
 }
@@ -78,7 +82,8 @@ inline bool ClassIsFree(const char* class_name) {
   wc.lpfnWndProc = &plat::DefWindowProc;
   wc.hInstance = plat::GetModuleHandle(nullptr);
   wc.lpszClassName = class_name;
-  if (plat::RegisterClass(&wc) == 0) return false;
+  if (plat::RegisterClass(&wc) == 0)
+    return false;
   plat::UnregisterClass(class_name, wc.hInstance);
   return true;
 }

@@ -59,8 +59,7 @@ PLAT_API bool EndPaint(HWND hwnd, const PAINTSTRUCT* ps);
 // missing bits).
 PLAT_API int SetDIBitsToDevice(HDC hdc, int x_dest, int y_dest, std::uint32_t width,
                                std::uint32_t height, int x_src, int y_src, UINT start_scan,
-                               UINT lines, const void* bits, const BITMAPINFO* bmi,
-                               UINT color_use);
+                               UINT lines, const void* bits, const BITMAPINFO* bmi, UINT color_use);
 
 // Regions are sets of rectangles.
 inline constexpr int RGN_AND = 1;

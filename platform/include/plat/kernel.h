@@ -17,9 +17,9 @@ PLAT_API std::uint64_t GetSystemTimeAsFileTime();
 
 // CLOCK_REALTIME as _ftime64 gives it.
 struct Timeb64 {
-  std::int64_t time = 0;         // seconds since 1970-01-01 UTC
-  std::uint16_t millitm = 0;     // 0..999
-  std::int16_t timezone = 0;     // minutes west of UTC
+  std::int64_t time = 0;      // seconds since 1970-01-01 UTC
+  std::uint16_t millitm = 0;  // 0..999
+  std::int16_t timezone = 0;  // minutes west of UTC
   std::int16_t dstflag = 0;
 };
 PLAT_API void ftime64(Timeb64* tb);

@@ -10,10 +10,13 @@ namespace plat {
 
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
-// Starts or restarts timer `id` of a window of the calling thread. Returns
+// Starts or restarts timer `id` of a window of the calling thread: the first
+// tick is due `elapse_ms` from now (kept within 10 .. 0x7FFFFFFF ms, as on
+// Windows), each next one a period after the previous tick was taken. Returns
 // the id, or 0 on failure (dead window, window of another thread, id 0).
 // Only null timer procedures are supported (ticks arrive as WM_TIMER).
 PLAT_API UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC proc);
+// False when there is no such timer or the window is another thread's.
 PLAT_API bool KillTimer(HWND hwnd, UINT_PTR id);
 
 }  // namespace plat

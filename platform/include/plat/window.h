@@ -1,7 +1,8 @@
 // Window classes and windows: registration, creation, destruction, attributes.
 //
 // A window belongs to the thread that created it: only that thread receives
-// its messages, and only that thread may destroy it.
+// its messages, and only that thread may destroy it. Windows still alive when
+// their thread ends are removed then, without WM_DESTROY.
 #pragma once
 
 #include <string>
@@ -46,8 +47,9 @@ PLAT_API bool UnregisterClass(const char* class_name, HINSTANCE instance);
 
 // Creates a window of a registered class, owned by the calling thread. The
 // window procedure gets WM_CREATE before this returns; a result of -1 from it
-// destroys the window and the call returns 0. With WS_VISIBLE the window is a
-// host window whose client area is width x height (negative sizes count as 0).
+// destroys the window (WM_DESTROY follows) and the call returns 0. With
+// WS_VISIBLE the window is a host window whose client area is width x height
+// (negative sizes count as 0, sizes past 16384 as 16384).
 PLAT_API HWND CreateWindow(const char* class_name, const char* window_name, DWORD style, int x,
                            int y, int width, int height, HWND parent, void* menu,
                            HINSTANCE instance, void* param);
@@ -74,7 +76,8 @@ PLAT_API std::string GetClassName(HWND hwnd);
 // windows. False for a handle that is not a live window.
 PLAT_API bool GetClientRect(HWND hwnd, RECT* rect);
 // Resizes a host window's client area (the surface is cleared to 0 and the
-// window procedure gets WM_SIZE). False for hidden or dead windows.
+// window procedure gets WM_SIZE, lParam = height << 16 | width: at once on the
+// owner thread, posted from other threads). False for hidden or dead windows.
 PLAT_API bool SetClientSize(HWND hwnd, int width, int height);
 
 // The first live window with this class and/or title (null matches any), 0 if none.

@@ -1,0 +1,200 @@
+// Message queue throughput and latency of the porting layer, beside a plain
+// std::mutex + std::deque queue doing the same work as the reference.
+//
+//   CrossThread: one thread posts, the benchmark thread takes (PeekMessage).
+//   PingPong:    two threads bounce one message, each blocking in GetMessage.
+//   SameThread:  post one message and take it back on one thread.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "plat/plat.h"
+
+namespace {
+
+constexpr plat::UINT kPing = plat::WM_USER + 1;
+
+// ---------------------------------------------------------------- reference
+
+class ReferenceQueue {
+ public:
+  bool Post(const plat::MSG& msg) {
+    {
+      std::lock_guard lock(mutex_);
+      if (messages_.size() >= plat::kMaxQueuedMessages)
+        return false;
+      messages_.push_back(msg);
+    }
+    ready_.notify_one();
+    return true;
+  }
+  bool Peek(plat::MSG* msg) {
+    std::lock_guard lock(mutex_);
+    if (messages_.empty())
+      return false;
+    *msg = messages_.front();
+    messages_.pop_front();
+    return true;
+  }
+  void Get(plat::MSG* msg) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] { return !messages_.empty(); });
+    *msg = messages_.front();
+    messages_.pop_front();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<plat::MSG> messages_;
+};
+
+void BM_Reference_CrossThread(benchmark::State& state) {
+  ReferenceQueue queue;
+  const auto total = static_cast<std::int64_t>(state.max_iterations);
+  std::thread producer([&] {
+    for (std::int64_t i = 0; i < total; ++i) {
+      while (!queue.Post(plat::MSG{1, kPing, 0, static_cast<plat::LPARAM>(i), 0})) {
+        std::this_thread::yield();
+      }
+    }
+  });
+  plat::MSG msg;
+  for (auto _ : state) {
+    while (!queue.Peek(&msg)) {
+    }
+    benchmark::DoNotOptimize(msg);
+  }
+  producer.join();
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Reference_PingPong(benchmark::State& state) {
+  ReferenceQueue to_echo;
+  ReferenceQueue to_bench;
+  std::thread echo([&] {
+    plat::MSG msg;
+    for (;;) {
+      to_echo.Get(&msg);
+      if (msg.message == plat::WM_QUIT)
+        return;
+      to_bench.Post(msg);
+    }
+  });
+  plat::MSG msg{1, kPing, 0, 0, 0};
+  for (auto _ : state) {
+    to_echo.Post(msg);
+    to_bench.Get(&msg);
+  }
+  to_echo.Post(plat::MSG{1, plat::WM_QUIT, 0, 0, 0});
+  echo.join();
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Reference_SameThread(benchmark::State& state) {
+  ReferenceQueue queue;
+  plat::MSG msg;
+  for (auto _ : state) {
+    queue.Post(plat::MSG{1, kPing, 0, 0, 0});
+    queue.Peek(&msg);
+    benchmark::DoNotOptimize(msg);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// ------------------------------------------------------------ porting layer
+
+plat::LRESULT BenchProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
+                        plat::LPARAM lparam) {
+  return plat::DefWindowProc(hwnd, message, wparam, lparam);
+}
+
+// A class for the benchmark's hidden windows, registered once.
+const char* BenchClass() {
+  static const char* const name = [] {
+    plat::WNDCLASS wc;
+    wc.lpfnWndProc = BenchProc;
+    wc.lpszClassName = "plat_bench_window";
+    plat::RegisterClass(&wc);
+    return "plat_bench_window";
+  }();
+  return name;
+}
+
+plat::HWND MakeWindow() {
+  return plat::CreateWindow(BenchClass(), "", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+}
+
+void BM_Plat_CrossThread(benchmark::State& state) {
+  const plat::HWND hwnd = MakeWindow();
+  const auto total = static_cast<std::int64_t>(state.max_iterations);
+  std::thread producer([&] {
+    for (std::int64_t i = 0; i < total; ++i) {
+      while (!plat::PostMessage(hwnd, kPing, 0, static_cast<plat::LPARAM>(i))) {
+        std::this_thread::yield();
+      }
+    }
+  });
+  plat::MSG msg;
+  for (auto _ : state) {
+    while (!plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+    }
+    benchmark::DoNotOptimize(msg);
+  }
+  producer.join();
+  plat::DestroyWindow(hwnd);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Plat_PingPong(benchmark::State& state) {
+  const plat::HWND bench_window = MakeWindow();
+  std::atomic<plat::HWND> echo_window{0};
+  std::thread echo([&] {
+    const plat::HWND mine = MakeWindow();
+    echo_window = mine;
+    plat::MSG msg;
+    while (plat::GetMessage(&msg, 0, 0, 0) > 0) {
+      plat::PostMessage(bench_window, msg.message, msg.wParam, msg.lParam);
+    }
+    plat::DestroyWindow(mine);
+  });
+  while (echo_window == 0)
+    std::this_thread::yield();
+  plat::MSG msg;
+  for (auto _ : state) {
+    plat::PostMessage(echo_window, kPing, 0, 0);
+    plat::GetMessage(&msg, 0, 0, 0);
+  }
+  // A posted WM_QUIT ends the echo thread's GetMessage loop.
+  plat::PostMessage(echo_window, plat::WM_QUIT, 0, 0);
+  echo.join();
+  plat::DestroyWindow(bench_window);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Plat_SameThread(benchmark::State& state) {
+  const plat::HWND hwnd = MakeWindow();
+  plat::MSG msg;
+  for (auto _ : state) {
+    plat::PostMessage(hwnd, kPing, 0, 0);
+    plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE);
+    benchmark::DoNotOptimize(msg);
+  }
+  plat::DestroyWindow(hwnd);
+  state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_Reference_CrossThread)->UseRealTime();
+BENCHMARK(BM_Plat_CrossThread)->UseRealTime();
+BENCHMARK(BM_Reference_PingPong)->UseRealTime();
+BENCHMARK(BM_Plat_PingPong)->UseRealTime();
+BENCHMARK(BM_Reference_SameThread);
+BENCHMARK(BM_Plat_SameThread);
+
+}  // namespace
+
+BENCHMARK_MAIN();
