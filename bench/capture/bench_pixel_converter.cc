@@ -19,6 +19,7 @@
 #include <libyuv.h>
 
 #include "capture/pixel_converter.h"
+#include "capture/cpu_features.h"
 #include "capture/yuy2_row.h"
 
 namespace {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/cpu_features.h"
+#include "capture/scale_row.h"
 #include "capture/yuy2_row.h"
 
 namespace {
@@ -29,8 +31,7 @@ static_assert(((255 - 16) * kLuma + 127 * kVRed) >> 16 <= kHighestSum);
 // they would only push the rest of the working set out of the cache.
 constexpr std::int64_t kStreamBytes = std::int64_t{1} << 62;
 
-// Up to this many destination columns take their source column from a table
-// on the stack; wider pictures are scaled in bands of this many columns.
+// The scaler plans this many destination columns at a time.
 constexpr int kColumnBand = 1024;
 
 bool ForcedScalar() {
@@ -109,35 +110,81 @@ void PixelConverter::Yuy2ToRgb32(const std::uint8_t* src, VideoFrame& dst) const
   if (stream) pixel_kernels::StreamFence();
 }
 
+namespace {
+
+// The source column or row of destination column or row `i`: 16.16 steps
+// whose + 1 may carry the last ones past the source's end, where the source's
+// last one stands in.
+struct Picks {
+  std::int64_t step;
+  std::int64_t last;
+  Picks(int from, int to) : step((std::int64_t{from} << 16) / to + 1), last(from - 1) {}
+  std::int64_t operator()(std::int64_t i) const { return std::min(i * step >> 16, last); }
+};
+
+// Plans the chunks of destination columns [first, first + width).
+int PlanColumns(const Picks& column, int first, int width, int src_width,
+                pixel_kernels::ScaleChunk* chunks) {
+  using pixel_kernels::ScaleChunk;
+  const auto lanes = [](std::int64_t n) -> std::uint16_t {
+    return n <= 0 ? 0 : n >= 16 ? 0xFFFF : static_cast<std::uint16_t>((1u << n) - 1);
+  };
+  int count = 0;
+  for (int x = 0; x < width; x += pixel_kernels::kScaleChunk, ++count) {
+    ScaleChunk& c = chunks[count];
+    const int n = std::min(pixel_kernels::kScaleChunk, width - x);
+    const std::int64_t base = column(first + x);
+    for (int k = 0; k < pixel_kernels::kScaleChunk; ++k) {
+      c.offset[k] = static_cast<std::int32_t>(column(first + x + std::min(k, n - 1)) - base);
+    }
+    const std::int32_t span = c.offset[n - 1] + 1;
+    c.base = static_cast<std::int32_t>(base);
+    c.kind = span <= 16 ? ScaleChunk::kNear : span <= 32 ? ScaleChunk::kWide : ScaleChunk::kGather;
+    c.load[0] = lanes(src_width - base);
+    c.load[1] = lanes(src_width - base - 16);
+    c.store = lanes(n);
+  }
+  return count;
+}
+
+}  // namespace
+
 void PixelConverter::ScaleNearest(VideoFrame& dst, const VideoFrame& src) const {
   if (dst.width <= 0 || dst.height <= 0 || src.width <= 0 || src.height <= 0) return;
   if (dst.data == nullptr || src.data == nullptr) return;
-  // 16.16 steps; the + 1 may carry the last column or row past the source's
-  // last one, which then stands in for it.
-  const std::int64_t x_step = (std::int64_t{src.width} << 16) / dst.width + 1;
-  const std::int64_t y_step = (std::int64_t{src.height} << 16) / dst.height + 1;
-  const std::int64_t last_column = src.width - 1;
-  const std::int64_t last_row = src.height - 1;
+  const Picks column(src.width, dst.width);
+  const Picks row(src.height, dst.height);
+  const pixel_kernels::ScaleRowFn kernel = pixel_kernels::BestScaleRow();
+  // The plan of one band of columns lives on the stack; wider pictures are
+  // scaled band by band.
+  pixel_kernels::ScaleChunk chunks[kColumnBand / pixel_kernels::kScaleChunk];
   std::int32_t columns[kColumnBand];
   for (int band = 0; band < dst.width; band += kColumnBand) {
-    const int band_width = std::min(kColumnBand, dst.width - band);
-    for (int x = 0; x < band_width; ++x) {
-      columns[x] = static_cast<std::int32_t>(std::min((band + x) * x_step >> 16, last_column));
+    const int width = std::min(kColumnBand, dst.width - band);
+    int count = 0;
+    if (kernel != nullptr) {
+      count = PlanColumns(column, band, width, src.width, chunks);
+    } else {
+      for (int x = 0; x < width; ++x) columns[x] = static_cast<std::int32_t>(column(band + x));
     }
     std::int64_t previous = -1;
     for (int y = 0; y < dst.height; ++y) {
-      const std::int64_t source_row = std::min(y * y_step >> 16, last_row);
-      auto* out = reinterpret_cast<std::uint32_t*>(dst.data + y * std::ptrdiff_t{dst.stride}) + band;
+      std::uint8_t* out_row = dst.data + y * std::ptrdiff_t{dst.stride};
+      auto* out = reinterpret_cast<std::uint32_t*>(out_row) + band;
+      const std::int64_t source_row = row(y);
       if (source_row == previous) {
         // An enlarged picture repeats rows: copy the one just made.
-        std::memcpy(out, reinterpret_cast<const std::uint8_t*>(out) - dst.stride,
-                    std::size_t(band_width) * 4);
+        std::memcpy(out, reinterpret_cast<const std::uint32_t*>(out_row - dst.stride) + band,
+                    std::size_t(width) * 4);
         continue;
       }
       previous = source_row;
-      const auto* in =
-          reinterpret_cast<const std::uint32_t*>(src.data + source_row * src.stride);
-      for (int x = 0; x < band_width; ++x) out[x] = in[columns[x]];
+      const auto* in = reinterpret_cast<const std::uint32_t*>(src.data + source_row * src.stride);
+      if (kernel != nullptr) {
+        kernel(in, chunks, count, out);
+      } else {
+        for (int x = 0; x < width; ++x) out[x] = in[columns[x]];
+      }
     }
   }
 }

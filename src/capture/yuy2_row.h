@@ -22,11 +22,6 @@ void Yuy2ToArgbRow_AVX2(const std::uint8_t* src, std::uint32_t* dst, int width, 
 void Yuy2ToArgbRow_AVX512BW(const std::uint8_t* src, std::uint32_t* dst, int width, bool stream);
 #endif
 
-// What this processor can run (false for every set off x86-64).
-bool CpuHasSse2();
-bool CpuHasAvx2();
-bool CpuHasAvx512Bw();
-
 // The widest kernel this processor runs; chosen once per process.
 Yuy2RowFn BestYuy2Row();
 

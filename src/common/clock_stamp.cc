@@ -10,7 +10,9 @@ ClockStamp ClockStamp::Now() {
   if (plat::QueryPerformanceFrequency(&frequency) && frequency >= 1000000 &&
       plat::QueryPerformanceCounter(&counter)) {
     seconds = counter / frequency;
-    micros = (counter % frequency) / (frequency / 1000000);
+    // Scaled before dividing so that a frequency that is not a multiple of
+    // 10^6 still gives microseconds below 10^6.
+    micros = (counter % frequency) * 1000000 / frequency;
   } else {
     const auto count = static_cast<std::int64_t>(plat::GetSystemTimeAsFileTime());
     seconds = count / 10000000;
