@@ -8,32 +8,53 @@
 #include "capture/scale_row.h"
 
 namespace pixel_kernels {
+namespace {
+
+template <ScaleChunk::Kind kKind>
+inline __m512i Pick(const std::uint32_t* src, const ScaleChunk& c) {
+  const std::uint32_t* from = src + c.base;
+  const __m512i offset = _mm512_loadu_si512(c.offset);
+  if constexpr (kKind == ScaleChunk::kNear) {
+    return _mm512_maskz_permutexvar_epi32(0xFFFF, offset,
+                                          _mm512_maskz_loadu_epi32(c.load[0], from));
+  } else if constexpr (kKind == ScaleChunk::kWide) {
+    return _mm512_permutex2var_epi32(_mm512_maskz_loadu_epi32(c.load[0], from), offset,
+                                     _mm512_maskz_loadu_epi32(c.load[1], from + 16));
+  } else {
+    return _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), c.store, offset, from, 4);
+  }
+}
+
+// A run of chunks of one kind, the common case of a uniform scale.
+template <ScaleChunk::Kind kKind>
+void Run(const std::uint32_t* src, const ScaleChunk* chunks, int count, std::uint32_t* dst) {
+  for (int i = 0; i < count; ++i, dst += kScaleChunk) {
+    _mm512_mask_storeu_epi32(dst, chunks[i].store, Pick<kKind>(src, chunks[i]));
+  }
+}
+
+}  // namespace
 
 void ScaleRow_AVX512(const std::uint32_t* src, const ScaleChunk* chunks, int count,
                      std::uint32_t* dst) {
-  for (int i = 0; i < count; ++i, dst += kScaleChunk) {
-    const ScaleChunk& c = chunks[i];
-    const std::uint32_t* from = src + c.base;
-    const __m512i offset = _mm512_loadu_si512(c.offset);
-    __m512i pixels;
-    switch (c.kind) {
+  int i = 0;
+  while (i < count) {
+    const ScaleChunk::Kind kind = chunks[i].kind;
+    int end = i + 1;
+    while (end < count && chunks[end].kind == kind) ++end;
+    std::uint32_t* out = dst + kScaleChunk * i;
+    switch (kind) {
       case ScaleChunk::kNear:
-        pixels = _mm512_maskz_permutexvar_epi32(0xFFFF, offset,
-                                                _mm512_maskz_loadu_epi32(c.load[0], from));
+        Run<ScaleChunk::kNear>(src, chunks + i, end - i, out);
         break;
       case ScaleChunk::kWide:
-        pixels = _mm512_permutex2var_epi32(_mm512_maskz_loadu_epi32(c.load[0], from), offset,
-                                           _mm512_maskz_loadu_epi32(c.load[1], from + 16));
+        Run<ScaleChunk::kWide>(src, chunks + i, end - i, out);
         break;
-      default:
-        pixels = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), c.store, offset, from, 4);
+      case ScaleChunk::kGather:
+        Run<ScaleChunk::kGather>(src, chunks + i, end - i, out);
         break;
     }
-    if (c.store == 0xFFFF) {
-      _mm512_storeu_si512(dst, pixels);
-    } else {
-      _mm512_mask_storeu_epi32(dst, c.store, pixels);
-    }
+    i = end;
   }
 }
 

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "capture/video_cap_t.h"
 #include "common/clock_stamp.h"
 #include "common/ref_ptr.h"
 #include "common/video_frame.h"
@@ -13,6 +17,8 @@
 #include "external/ksn_object.h"
 #include "manager/ksn_timer.h"
 #include "plat/types.h"
+#include "session/session_events.h"
+#include "session/video_conf_session.h"
 #include "videoconf/video_conf_manager.h"
 
 namespace kalo::video {
@@ -25,13 +31,21 @@ struct VideoConfManagerSetup {
   std::string ksn_library = kKSNLibraryFile;
   // The log directory; without one, "logs" beside the host's executable.
   std::optional<std::string> log_dir;
+  // A control object the caller already holds: the manager takes a reference
+  // on it and loads no library.
+  COMM::RefPtr<KSNControl> ksn_control;
+  // Where the conferences take their decoders and their clock from.
+  VideoConfSessionSetup session;
 };
 
 // Lives on the host's thread: it is built, driven, ticked and destroyed there,
 // and takes no lock. The bases' order is fixed: the host holds the manager as
 // its first base, the tick comes from the second, the library's registry sees
-// the third.
-class VideoConfManager final : public IVideoConfManager, public ksn::timer, public ksn::object {
+// the third; the conferences report through the last.
+class VideoConfManager final : public IVideoConfManager,
+                               public ksn::timer,
+                               public ksn::object,
+                               public ISessionEvents {
  public:
   static constexpr char kObjectPath[] = "video/VideoConfManager";
   static constexpr std::uint32_t kRunningLogLevel = 14;
@@ -83,9 +97,11 @@ class VideoConfManager final : public IVideoConfManager, public ksn::timer, publ
   // ksn::timer: refreshes the cached clock.
   void OnTimer() override;
 
-  // A session's network session came up, or went down.
-  void OnKSNSessionReady(const std::string& cid);
-  void OnKSNSessionClose(const std::string& cid);
+  // A session's network session came up (every observer hears it, in
+  // registration order), or went down (the conference is closed, then every
+  // observer hears it with the reason 6000).
+  void OnKSNSessionReady(const std::string& cid) override;
+  void OnKSNSessionClose(const std::string& cid) override;
 
   // From the capture object's owner binding.
   void OnRecordSecondsLeft(std::int32_t seconds);
@@ -95,12 +111,17 @@ class VideoConfManager final : public IVideoConfManager, public ksn::timer, publ
   // The cached clock: refreshed at construction and on every tick.
   const ClockStamp& clock() const { return clock_; }
 
+  // The open conference of that id, null when there is none.
+  VideoConfSession* FindSession(const std::string& cid) const;
+  // The local preview's windows; null when they could not be made.
+  const VideoWnds* self_wnds() const { return self_wnds_.get(); }
+
  private:
   // Construction, after the timer base and the fields' initial values.
   void SetUpDebugLog(const std::optional<std::string>& log_dir);
   void RefreshClock();
   void ResetRecorder();
-  void LoadKSN(const std::string& library);
+  void LoadKSN(const VideoConfManagerSetup& setup);
   void CreateCapture();
   void RegisterWithKSN();
 
@@ -111,14 +132,27 @@ class VideoConfManager final : public IVideoConfManager, public ksn::timer, publ
   void DestroyCapture();
   void UnloadKSN();
 
+  // Tells every observer registered now, in registration order; one that is
+  // unregistered meanwhile (by an observer before it) is skipped.
+  template <typename Call>
+  void TellObservers(Call call);
+
   plat::HMODULE ksn_module_ = nullptr;
   COMM::RefPtr<KSNControl> ksn_control_;
-  // Still to come, in this order: capture_, camera_driver_, video_opened_,
-  // video_opening_, recorder_, video_type_, out_bw_valve_, normal_encoder_,
-  // small_encoder_, normal_bitstream_, small_bitstream_, frame_seq_,
-  // converter_, self_wnds_.
+  std::unique_ptr<VideoCapT<VideoConfManager>> capture_;
+  std::string camera_driver_;
+  bool video_opened_ = false;
+  bool video_opening_ = false;
+  // Still to come here: recorder_.
+  std::int32_t video_type_ = 255;     // 0 normal stream, 1 small, other: none
+  std::uint32_t out_bw_valve_ = 100;  // most frames sent in one second
+  // Still to come here, in this order: normal_encoder_, small_encoder_,
+  // normal_bitstream_, small_bitstream_, frame_seq_, converter_.
+  std::unique_ptr<VideoWnds> self_wnds_;
   ClockStamp clock_;
-  // Still to come, in this order: observers_, sessions_.
+  std::vector<IVideoConfObserver*> observers_;  // the host's, in registration order
+  std::map<std::string, COMM::RefPtr<VideoConfSession>> sessions_;
+  VideoConfSessionSetup session_setup_;  // what each new conference is made with
 };
 
 }  // namespace kalo::video
