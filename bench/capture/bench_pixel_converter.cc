@@ -45,24 +45,39 @@ Memory Allocate(std::size_t bytes) {
   return Memory(b);
 }
 
-// One YUY2 source and one 32-bit destination; cold runs cycle through as
-// many pairs as fill three times the last-level cache.
+// The memory that cold runs cycle through: three times the last-level cache,
+// allocated and touched once for the whole run.
+std::uint8_t* ColdPool(std::size_t& bytes) {
+  static std::size_t size = 0;
+  static Memory pool = [] {
+    long llc = sysconf(_SC_LEVEL3_CACHE_SIZE);
+    if (llc <= 0) llc = 64L << 20;
+    size = std::clamp<std::size_t>(3 * std::size_t(llc), 256u << 20, 4ull << 30);
+    return Allocate(size);
+  }();
+  bytes = size;
+  return pool.get();
+}
+
+// One YUY2 source and one 32-bit destination, both page-aligned; cold runs
+// cycle through as many pairs as the cold pool holds.
 class Frames {
  public:
   Frames(Size size, bool cold) : size_(size) {
     const std::size_t src = SrcBytes(), dst = DstBytes();
-    const std::size_t pair = (src + dst + 4095) / 4096 * 4096;
+    const std::size_t pair = (src + 4095) / 4096 * 4096 + (dst + 4095) / 4096 * 4096;
+    std::uint8_t* base;
     std::size_t count = 1;
     if (cold) {
-      long llc = sysconf(_SC_LEVEL3_CACHE_SIZE);
-      if (llc <= 0) llc = 64L << 20;
-      const std::size_t pool = std::clamp<std::size_t>(3 * std::size_t(llc), 256u << 20, 4ull << 30);
-      count = std::max<std::size_t>(2, pool / pair);
+      std::size_t bytes;
+      base = ColdPool(bytes);
+      count = std::max<std::size_t>(1, bytes / pair);
+    } else {
+      own_ = Allocate(pair);
+      base = own_.get();
     }
-    memory_ = Allocate(pair * count);
-    for (std::size_t i = 0; i < count; ++i) {
-      std::uint8_t* base = memory_.get() + i * pair;
-      slots_.push_back({base, base + (src + 63) / 64 * 64});
+    for (std::size_t i = 0; i < count; ++i, base += pair) {
+      slots_.push_back({base, base + (src + 4095) / 4096 * 4096});
     }
   }
 
@@ -82,7 +97,7 @@ class Frames {
 
  private:
   Size size_;
-  Memory memory_;
+  Memory own_;
   std::vector<Slot> slots_;
   std::size_t next_ = 0;
 };

@@ -62,8 +62,8 @@ Yuy2RowFn BestYuy2Row() { return ChosenYuy2().fn; }
 const char* BestYuy2RowName() { return ChosenYuy2().name; }
 void StreamFence() { _mm_sfence(); }
 
-ScaleRowFn BestScaleRow() {
-  static const ScaleRowFn fn = CpuHasAvx512F() ? ScaleRow_AVX512 : nullptr;
+ScaleFn BestScale() {
+  static const ScaleFn fn = CpuHasAvx512F() ? Scale_AVX512 : nullptr;
   return fn;
 }
 
@@ -76,7 +76,7 @@ bool CpuHasAvx512Bw() { return false; }
 Yuy2RowFn BestYuy2Row() { return Yuy2ToArgbRow_C; }
 const char* BestYuy2RowName() { return "c"; }
 void StreamFence() { std::atomic_thread_fence(std::memory_order_release); }
-ScaleRowFn BestScaleRow() { return nullptr; }
+ScaleFn BestScale() { return nullptr; }
 
 #endif
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,9 +31,6 @@ static_assert(((255 - 16) * kLuma + 127 * kVRed) >> 16 <= kHighestSum);
 // Frames from this many destination bytes on go out with streaming stores:
 // they would only push the rest of the working set out of the cache.
 constexpr std::int64_t kStreamBytes = std::int64_t{1} << 62;
-
-// The scaler plans this many destination columns at a time.
-constexpr int kColumnBand = 1024;
 
 bool ForcedScalar() {
   const char* value = std::getenv("VIDEOCONF_FORCE_SCALAR");
@@ -114,38 +112,13 @@ namespace {
 
 // The source column or row of destination column or row `i`: 16.16 steps
 // whose + 1 may carry the last ones past the source's end, where the source's
-// last one stands in.
+// last one stands in. 64-bit, so that no size overflows.
 struct Picks {
   std::int64_t step;
   std::int64_t last;
   Picks(int from, int to) : step((std::int64_t{from} << 16) / to + 1), last(from - 1) {}
   std::int64_t operator()(std::int64_t i) const { return std::min(i * step >> 16, last); }
 };
-
-// Plans the chunks of destination columns [first, first + width).
-int PlanColumns(const Picks& column, int first, int width, int src_width,
-                pixel_kernels::ScaleChunk* chunks) {
-  using pixel_kernels::ScaleChunk;
-  const auto lanes = [](std::int64_t n) -> std::uint16_t {
-    return n <= 0 ? 0 : n >= 16 ? 0xFFFF : static_cast<std::uint16_t>((1u << n) - 1);
-  };
-  int count = 0;
-  for (int x = 0; x < width; x += pixel_kernels::kScaleChunk, ++count) {
-    ScaleChunk& c = chunks[count];
-    const int n = std::min(pixel_kernels::kScaleChunk, width - x);
-    const std::int64_t base = column(first + x);
-    for (int k = 0; k < pixel_kernels::kScaleChunk; ++k) {
-      c.offset[k] = static_cast<std::int32_t>(column(first + x + std::min(k, n - 1)) - base);
-    }
-    const std::int32_t span = c.offset[n - 1] + 1;
-    c.base = static_cast<std::int32_t>(base);
-    c.kind = span <= 16 ? ScaleChunk::kNear : span <= 32 ? ScaleChunk::kWide : ScaleChunk::kGather;
-    c.load[0] = lanes(src_width - base);
-    c.load[1] = lanes(src_width - base - 16);
-    c.store = lanes(n);
-  }
-  return count;
-}
 
 }  // namespace
 
@@ -154,37 +127,32 @@ void PixelConverter::ScaleNearest(VideoFrame& dst, const VideoFrame& src) const 
   if (dst.data == nullptr || src.data == nullptr) return;
   const Picks column(src.width, dst.width);
   const Picks row(src.height, dst.height);
-  const pixel_kernels::ScaleRowFn kernel = pixel_kernels::BestScaleRow();
-  // The plan of one band of columns lives on the stack; wider pictures are
-  // scaled band by band.
-  pixel_kernels::ScaleChunk chunks[kColumnBand / pixel_kernels::kScaleChunk];
-  std::int32_t columns[kColumnBand];
-  for (int band = 0; band < dst.width; band += kColumnBand) {
-    const int width = std::min(kColumnBand, dst.width - band);
-    int count = 0;
+  const pixel_kernels::ScaleFn kernel = pixel_kernels::BestScale();
+  // Bands of columns, so that each band's column table fits the stack.
+  constexpr int kBand = pixel_kernels::kScaleBand;
+  std::int32_t columns[kBand];
+  for (int band = 0; band < dst.width; band += kBand) {
+    const int width = std::min(kBand, dst.width - band);
     if (kernel != nullptr) {
-      count = PlanColumns(column, band, width, src.width, chunks);
-    } else {
-      for (int x = 0; x < width; ++x) columns[x] = static_cast<std::int32_t>(column(band + x));
+      kernel({src.data, src.stride, column.step, column.last, row.step, row.last, band, width,
+              dst.data + std::ptrdiff_t{band} * 4, dst.stride, dst.height});
+      continue;
     }
-    std::int64_t previous = -1;
-    for (int y = 0; y < dst.height; ++y) {
+    for (int x = 0; x < width; ++x) columns[x] = static_cast<std::int32_t>(column(band + x));
+    for (int y = 0; y < dst.height;) {
+      // The destination rows that repeat this source row copy the first.
+      const std::int64_t source_row = row(y);
+      int rows = 1;
+      while (y + rows < dst.height && row(y + rows) == source_row) ++rows;
+      const auto* in = reinterpret_cast<const std::uint32_t*>(src.data + source_row * src.stride);
       std::uint8_t* out_row = dst.data + y * std::ptrdiff_t{dst.stride};
       auto* out = reinterpret_cast<std::uint32_t*>(out_row) + band;
-      const std::int64_t source_row = row(y);
-      if (source_row == previous) {
-        // An enlarged picture repeats rows: copy the one just made.
-        std::memcpy(out, reinterpret_cast<const std::uint32_t*>(out_row - dst.stride) + band,
+      for (int x = 0; x < width; ++x) out[x] = in[columns[x]];
+      for (int r = 1; r < rows; ++r) {
+        std::memcpy(out_row + r * std::ptrdiff_t{dst.stride} + std::ptrdiff_t{band} * 4, out,
                     std::size_t(width) * 4);
-        continue;
       }
-      previous = source_row;
-      const auto* in = reinterpret_cast<const std::uint32_t*>(src.data + source_row * src.stride);
-      if (kernel != nullptr) {
-        kernel(in, chunks, count, out);
-      } else {
-        for (int x = 0; x < width; ++x) out[x] = in[columns[x]];
-      }
+      y += rows;
     }
   }
 }

@@ -1,40 +1,36 @@
-// Row kernels of the nearest-neighbour scaler, and the choice among them.
-//
-// Every destination row of one call picks the same source columns, so the
-// picks are planned once per call, in chunks of 16 destination columns: the
-// first source column of the chunk and each column's offset from it. A chunk
-// whose 16 picks lie within 16 or 32 source pixels is a permutation of one or
-// two loaded registers; a wider one gathers.
+// Kernels of the nearest-neighbour scaler, and the choice among them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace pixel_kernels {
 
-inline constexpr int kScaleChunk = 16;
+// One band of at most kScaleBand destination columns over all destination
+// rows. Destination row y (the first in memory is 0) takes source row
+// min(y * y_step >> 16, last_row); destination column x of the picture takes
+// source column min(x * x_step >> 16, last_column).
+inline constexpr int kScaleBand = 1024;
 
-struct ScaleChunk {
-  enum Kind : std::uint8_t { kNear, kWide, kGather };
-
-  std::int32_t base;                 // source column of the first pick
-  std::int32_t offset[kScaleChunk];  // source column - base, per pick
-  std::uint16_t load[2];             // which of base + 0..15, base + 16..31 exist
-  std::uint16_t store;               // which of the 16 destination columns exist
-  Kind kind;
+struct ScaleJob {
+  const std::uint8_t* src;  // the source picture's first row
+  std::ptrdiff_t src_stride;
+  std::int64_t x_step, last_column;
+  std::int64_t y_step, last_row;
+  int first;   // the band's first destination column
+  int width;   // the band's columns
+  std::uint8_t* dst;  // the band's first column in the first row
+  std::ptrdiff_t dst_stride;
+  int height;
 };
 
-// Fills one destination row from one source row along a plan of `count`
-// chunks; destination column 16 * i + k of the run gets source column
-// chunks[i].base + chunks[i].offset[k].
-using ScaleRowFn = void (*)(const std::uint32_t* src, const ScaleChunk* chunks, int count,
-                            std::uint32_t* dst);
+using ScaleFn = void (*)(const ScaleJob& job);
 
 #if defined(__x86_64__)
-void ScaleRow_AVX512(const std::uint32_t* src, const ScaleChunk* chunks, int count,
-                     std::uint32_t* dst);
+void Scale_AVX512(const ScaleJob& job);
 #endif
 
 // The vector kernel this processor runs, or nullptr for the scalar path.
-ScaleRowFn BestScaleRow();
+ScaleFn BestScale();
 
 }  // namespace pixel_kernels

@@ -10,8 +10,9 @@
 // 128-bit lane holds the groups of pixels 4i..4i+3 and 16+4i..16+4i+3, which
 // makes every later step lane-local. The port that does the shuffles is the
 // bottleneck, so the green bytes of both halves share one pack.
-#include <immintrin.h>
+#include <algorithm>
 
+#include "capture/x86_intrinsics.h"
 #include "capture/yuy2_fast_constants.h"
 #include "capture/yuy2_row.h"
 
@@ -31,14 +32,10 @@ __m512i Lanes(int b0, int b1, int b2, int b3, int b4, int b5, int b6, int b7, in
                            Bytes(b4, b5, b6, b7), Bytes(b0, b1, b2, b3));
 }
 
-constexpr __mmask8 kAll8 = 0xFF;
-constexpr __mmask16 kAll16 = 0xFFFF;
 constexpr __mmask64 kBlueRed = 0x5555555555555555ull;  // bytes 0 and 2 of each pixel
 constexpr __mmask64 kGreen = 0x2222222222222222ull;    // byte 1 of each pixel
 
-// The unmasked forms of these intrinsics start from an "undefined" register
-// that GCC 12 warns about; full masks give the same instructions.
-inline __m512i SwapWords(__m512i v) { return _mm512_maskz_rol_epi32(kAll16, v, 16); }
+inline __m512i SwapWords(__m512i v) { return _mm512_rol_epi32(v, 16); }
 
 struct Constants {
   __m512i quarters = _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7);
@@ -65,7 +62,7 @@ struct Constants {
 
 // 32 pixels of YUY2 to packed [B0 R1 | B1 R0] bytes and [G0 G1] words.
 inline void Terms(const Constants& k, __m512i x, __m512i& blue_red, __m512i& green) {
-  x = _mm512_maskz_permutexvar_epi64(kAll8, k.quarters, x);
+  x = _mm512_permutexvar_epi64(k.quarters, x);
   __m512i y = _mm512_subs_epu16(_mm512_maddubs_epi16(x, k.luma_bytes), k.luma_offset);
   y = _mm512_mulhi_epi16(y, k.luma);  // [L0 L1]
   const __m512i c = _mm512_sub_epi16(_mm512_maddubs_epi16(x, k.chroma_bytes), k.chroma_offset);
@@ -97,44 +94,64 @@ inline Pixels Convert64(const Constants& k, __m512i first_half, __m512i second_h
   return p;
 }
 
+// Up to 64 pixels (an even count) under masks.
+inline void ConvertPart(const Constants& k, const std::uint8_t* src, std::uint32_t* dst, int n) {
+  const auto bytes = [n](int from) -> __mmask64 {
+    const int count = n * 2 - from;
+    return count <= 0 ? 0 : count >= 64 ? ~__mmask64{0} : (__mmask64{1} << count) - 1;
+  };
+  const Pixels p = Convert64(k, _mm512_maskz_loadu_epi8(bytes(0), src),
+                             _mm512_maskz_loadu_epi8(bytes(64), src + 64));
+  for (int r = 0; r < 4 && n > 16 * r; ++r) {
+    const int lanes = n - 16 * r;
+    const auto mask = static_cast<__mmask16>(lanes >= 16 ? 0xFFFF : (1u << lanes) - 1);
+    _mm512_mask_storeu_epi32(dst + 16 * r, mask, p.out[r]);
+  }
+}
+
 template <bool kStream>
-void Convert(const std::uint8_t* src, std::uint32_t* dst, int width) {
-  const Constants k;
-  int i = 0;
-  for (; i + 64 <= width; i += 64, src += 128, dst += 64) {
+void ConvertWhole(const Constants& k, const std::uint8_t* src, std::uint32_t* dst, int width) {
+  for (int i = 0; i + 64 <= width; i += 64, src += 128, dst += 64) {
     const Pixels p = Convert64(k, _mm512_loadu_si512(src), _mm512_loadu_si512(src + 64));
     for (int r = 0; r < 4; ++r) {
       if constexpr (kStream) {
         _mm512_stream_si512(reinterpret_cast<__m512i*>(dst + 16 * r), p.out[r]);
       } else {
-        _mm512_storeu_si512(dst + 16 * r, p.out[r]);
+        _mm512_store_si512(dst + 16 * r, p.out[r]);
       }
     }
   }
-  const int rest = width - i;  // 0 to 56 pixels, a multiple of 8
-  if (rest > 0) {
-    const auto bytes = [rest](int from) -> __mmask64 {
-      const int n = rest * 2 - from;
-      return n <= 0 ? 0 : n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
-    };
-    const Pixels p = Convert64(k, _mm512_maskz_loadu_epi8(bytes(0), src),
-                               _mm512_maskz_loadu_epi8(bytes(64), src + 64));
-    for (int r = 0; r < 4; ++r) {
-      const int n = rest - 16 * r;
-      if (n <= 0) break;
-      const auto lanes = static_cast<__mmask16>(n >= 16 ? 0xFFFF : (1u << n) - 1);
-      _mm512_mask_storeu_epi32(dst + 16 * r, lanes, p.out[r]);
-    }
-  }
+  if (width % 64 != 0) ConvertPart(k, src, dst, width % 64);
 }
 
 }  // namespace
 
 void Yuy2ToArgbRow_AVX512BW(const std::uint8_t* src, std::uint32_t* dst, int width, bool stream) {
-  if (stream && (reinterpret_cast<std::uintptr_t>(dst) & 63) == 0) {
-    Convert<true>(src, dst, width);
+  const Constants k;
+  // Converting the first few pixels apart lets every other store fill a
+  // whole cache line, which saves the processor splitting stores across
+  // lines and allows streaming. That takes a whole number of YUY2 groups: a
+  // destination at least 8-byte aligned.
+  const auto address = reinterpret_cast<std::uintptr_t>(dst);
+  if (address % 8 != 0) {
+    for (; width >= 64; width -= 64, src += 128, dst += 64) {
+      const Pixels p = Convert64(k, _mm512_loadu_si512(src), _mm512_loadu_si512(src + 64));
+      for (int r = 0; r < 4; ++r) _mm512_storeu_si512(dst + 16 * r, p.out[r]);
+    }
+    if (width > 0) ConvertPart(k, src, dst, width);
+    return;
+  }
+  const int head = std::min(width, static_cast<int>((64 - address % 64) % 64 / 4));
+  if (head > 0) {
+    ConvertPart(k, src, dst, head);
+    src += 2 * head;
+    dst += head;
+    width -= head;
+  }
+  if (stream) {
+    ConvertWhole<true>(k, src, dst, width);
   } else {
-    Convert<false>(src, dst, width);
+    ConvertWhole<false>(k, src, dst, width);
   }
 }
 

@@ -1,8 +1,13 @@
 #include "manager/video_conf_manager.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 #include "common/debug_log.h"
+#include "plat/gdi.h"
 #include "plat/kernel.h"
 #include "plat/module.h"
 
@@ -13,17 +18,35 @@ namespace {
 // Any object of this image: the peer-network library is looked for beside it.
 const char kImageAnchor = 0;
 
+// Why the library closed a conference, as the observers hear it.
+constexpr std::int32_t kSessionClosedReason = 6000;
+
+// The camera modes: super is the full-size stream, normal the small one.
+constexpr std::int32_t kNormalStream = 0;
+constexpr std::int32_t kSmallStream = 1;
+constexpr std::uint32_t kSuperValve = 15;
+constexpr std::uint32_t kNormalValve = 20;
+
+// A decimal text as atol reads it (leading blanks, a sign, digits; anything
+// else ends it, no digits give 0), kept within 32 bits rather than left to
+// overflow.
+std::int32_t DecimalValue(const std::string& text) {
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  return static_cast<std::int32_t>(std::clamp<long>(value, INT32_MIN, INT32_MAX));
+}
+
 }  // namespace
 
 VideoConfManager::VideoConfManager() : VideoConfManager(VideoConfManagerSetup{}) {}
 
 // The timer base is made first (its window and tick), then the fields take
 // their initial values; the steps below follow in this order.
-VideoConfManager::VideoConfManager(const VideoConfManagerSetup& setup) {
+VideoConfManager::VideoConfManager(const VideoConfManagerSetup& setup)
+    : session_setup_(setup.session) {
   SetUpDebugLog(setup.log_dir);
   RefreshClock();
   ResetRecorder();
-  LoadKSN(setup.ksn_library);
+  LoadKSN(setup);
   CreateCapture();
   RegisterWithKSN();
 }
@@ -57,10 +80,14 @@ void VideoConfManager::ResetRecorder() {}
 
 // Without the library, or without its export, the manager stays not ready for
 // its whole life; that is no error.
-void VideoConfManager::LoadKSN(const std::string& library) {
+void VideoConfManager::LoadKSN(const VideoConfManagerSetup& setup) {
+  if (setup.ksn_control) {
+    ksn_control_ = setup.ksn_control;
+    return;
+  }
   if (ksn_module_)
     return;
-  ksn_module_ = plat::LoadLibraryBeside(library.c_str(), &kImageAnchor);
+  ksn_module_ = plat::LoadLibraryBeside(setup.ksn_library.c_str(), &kImageAnchor);
   if (!ksn_module_)
     return;
   const auto create =
@@ -71,9 +98,21 @@ void VideoConfManager::LoadKSN(const std::string& library) {
   ksn_control_ = COMM::RefPtr<KSNControl>(create(), COMM::adopt_ref);
 }
 
-// Makes the capture object and the local preview window set; empty until they
-// join the manager.
-void VideoConfManager::CreateCapture() {}
+// Without memory for either, the field stays null and the operations that
+// need it answer false.
+void VideoConfManager::CreateCapture() {
+  capture_.reset();
+  try {
+    capture_ = std::make_unique<VideoCapT<VideoConfManager>>();
+    capture_->SetManager(this);
+  } catch (const std::bad_alloc&) {
+  }
+  self_wnds_.reset();
+  try {
+    self_wnds_ = std::make_unique<VideoWnds>();
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 void VideoConfManager::RegisterWithKSN() {
   if (ksn_control_)
@@ -89,12 +128,26 @@ void VideoConfManager::UnregisterFromKSN() {
 void VideoConfManager::FreeBitstreams() {}
 
 // Stops every conference in key order and empties the table, without telling
-// the observers; empty until the conference table joins the manager.
-void VideoConfManager::CloseAllSessions() {}
+// the observers, even of a close that a stop sets off in another conference.
+// The walk goes over references taken beforehand, so that nothing a stop sets
+// off can pull the table from under it.
+void VideoConfManager::CloseAllSessions() {
+  closing_all_ = true;
+  std::vector<COMM::RefPtr<VideoConfSession>> open;
+  open.reserve(sessions_.size());
+  for (const auto& [cid, session] : sessions_)
+    open.push_back(session);
+  for (const COMM::RefPtr<VideoConfSession>& session : open)
+    session->Stop();
+  open.clear();
+  sessions_.clear();
+}
 
-// Deletes the capture object (which closes the camera) and the preview window
-// set; empty until they join the manager.
-void VideoConfManager::DestroyCapture() {}
+// The capture object's destructor closes the camera.
+void VideoConfManager::DestroyCapture() {
+  capture_.reset();
+  self_wnds_.reset();
+}
 
 // The control object's code lives in the library: it goes before the library does.
 void VideoConfManager::UnloadKSN() {
@@ -110,22 +163,57 @@ void VideoConfManager::OnTimer() {
   RefreshClock();
 }
 
+VideoConfSession* VideoConfManager::FindSession(const std::string& cid) const {
+  const auto it = sessions_.find(cid);
+  return it == sessions_.end() ? nullptr : it->second.get();
+}
+
+template <typename Call>
+void VideoConfManager::TellObservers(Call call) {
+  // A callback may register, unregister or close conferences: the walk goes
+  // over a copy, and asks the list itself whether each is still registered.
+  const std::vector<IVideoConfObserver*> registered = observers_;
+  for (IVideoConfObserver* observer : registered) {
+    if (std::find(observers_.begin(), observers_.end(), observer) != observers_.end())
+      call(observer);
+  }
+}
+
 // ---------------------------------------------------------------------------
-// The host's operations. The capture object, the preview window set and the
-// conference table do not exist yet, so every operation that needs one of
-// them answers as it does when it is missing.
+// The host's operations. None throws: a window set that cannot get memory
+// for a window or a picture leaves the call without effect.
 
 void VideoConfManager::AddSelfVideoWindow(plat::HWND window, plat::HRGN region) {
   DEBUG_LOG(14, "[VideoConfManager::AddSelfVideoWindow]");
+  if (!self_wnds_)
+    return;
+  // The window owns the region from here on.
+  if (region != nullptr)
+    plat::SetWindowRgn(window, region, true);
+  try {
+    self_wnds_->AddWindow(window);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 void VideoConfManager::AddSessionVideoWindow(const std::string& cid, plat::HWND window,
                                              plat::HRGN region) {
   DEBUG_LOG(14, "[VideoConfManager::AddSessionVideoWindow] cid=%s", cid.c_str());
+  VideoConfSession* session = FindSession(cid);
+  if (session == nullptr)
+    return;
+  if (region != nullptr)
+    plat::SetWindowRgn(window, region, true);
+  try {
+    session->AddWindow(window);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 bool VideoConfManager::ShowCameraPropertyPage() {
-  return false;
+  if (!capture_)
+    return false;
+  return capture_->ShowCameraProperties();
 }
 
 void VideoConfManager::CreateCid(std::string& cid) {
@@ -136,7 +224,11 @@ void VideoConfManager::CreateCid(std::string& cid) {
 
 bool VideoConfManager::CloseVideo() {
   DEBUG_LOG(14, "[VideoConfManager::CloseVideo]");
-  return false;
+  if (!capture_)
+    return false;
+  capture_->Stop();
+  video_opened_ = false;
+  return true;
 }
 
 bool VideoConfManager::Reserved5(std::uint32_t) {
@@ -145,6 +237,17 @@ bool VideoConfManager::Reserved5(std::uint32_t) {
 
 void VideoConfManager::CloseVideoSession(const std::string& cid) {
   DEBUG_LOG(14, "[VideoConfManager::CloseVideoSession] cid=%s", cid.c_str());
+  if (cid.empty())
+    return;
+  const auto it = sessions_.find(cid);
+  if (it == sessions_.end())
+    return;
+  // Held across the stop, and `cid` may be the session's own text: the
+  // entry is erased through a copy of the key.
+  const COMM::RefPtr<VideoConfSession> session = it->second;
+  const std::string key = it->first;
+  session->Stop();
+  sessions_.erase(key);
 }
 
 void VideoConfManager::Reserved7(std::uint32_t, std::uint32_t) {}
@@ -158,7 +261,10 @@ std::string VideoConfManager::Reserved9() {
 void VideoConfManager::Reserved10(std::uint32_t, std::uint32_t) {}
 
 bool VideoConfManager::GetVideoCameraDrivers(DeviceList& devices) {
-  return false;
+  if (!capture_)
+    return false;
+  capture_->ListDevices(devices);
+  return true;
 }
 
 bool VideoConfManager::IsKSNReady() {
@@ -166,11 +272,11 @@ bool VideoConfManager::IsKSNReady() {
 }
 
 bool VideoConfManager::IsVideoOpening() {
-  return false;
+  return video_opening_;
 }
 
 bool VideoConfManager::IsVideoOpened() {
-  return false;
+  return video_opened_;
 }
 
 bool VideoConfManager::Reserved15() {
@@ -186,12 +292,42 @@ bool VideoConfManager::OpenVideoSession(std::uint32_t, std::uint32_t, const std:
     DEBUG_LOG(8, "[VideoConfManager::OpenVideoSession] ksn not ready");
     return false;
   }
-  // No capture object yet, hence no conference either.
-  return false;
+  if (cid.empty() || sessions_.contains(cid))
+    return false;
+  if (!capture_ || !self_wnds_)
+    return false;
+  const COMM::RefPtr<VideoConfSession> session =
+      VideoConfSession::Create(this, ksn_control_, cid, kind, session_setup_);
+  if (!session)
+    return false;
+  try {
+    sessions_.emplace(cid, session);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // A refused start leaves the id open until CloseVideoSession removes it.
+  return session->Start();
 }
 
 bool VideoConfManager::RepaintVideoWindow(const std::string& cid, plat::HWND window) {
-  return false;
+  VideoWnds* wnds = nullptr;
+  COMM::RefPtr<VideoConfSession> session;
+  if (cid.empty()) {
+    wnds = self_wnds_.get();
+  } else {
+    session = COMM::RefPtr<VideoConfSession>(FindSession(cid));
+  }
+  if (wnds == nullptr && !session)
+    return false;
+  try {
+    if (session)
+      session->Repaint(window);
+    else
+      wnds->Repaint(window);
+  } catch (const std::bad_alloc&) {
+    // Nothing could be painted; the frame stays for the next request.
+  }
+  return true;
 }
 
 bool VideoConfManager::PauseVideo(std::uint32_t) {
@@ -203,55 +339,115 @@ bool VideoConfManager::Reserved19(std::string) {
   return true;
 }
 
-void VideoConfManager::RegisterObserver(IVideoConfObserver* observer) {}
+void VideoConfManager::RegisterObserver(IVideoConfObserver* observer) {
+  if (observer == nullptr ||
+      std::find(observers_.begin(), observers_.end(), observer) != observers_.end())
+    return;
+  try {
+    observers_.push_back(observer);
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 void VideoConfManager::RemoveSelfVideoWindow(plat::HWND window) {
   DEBUG_LOG(14, "[VideoConfManager::RemoveSelfVideoWindow]");
+  if (self_wnds_)
+    self_wnds_->RemoveWindow(window);
 }
 
 void VideoConfManager::RemoveSessionVideoWindow(const std::string& cid, plat::HWND window) {
   DEBUG_LOG(14, "[VideoConfManager::RemoveSessionVideoWindow] cid=%s", cid.c_str());
+  if (VideoConfSession* session = FindSession(cid))
+    session->RemoveWindow(window);
 }
 
+// The valve remembers the mode: 15 is super's, anything else (the initial
+// 100 among them) resumes the normal one.
 bool VideoConfManager::ResumeVideo(std::uint32_t) {
   DEBUG_LOG(14, "[VideoConfManager::ResumeVideo]");
-  // No mode was ever chosen, and that resumes the normal one.
+  if (out_bw_valve_ == kSuperValve)
+    return SetToSuperVideo();
   return SetToNormalVideo();
 }
 
-void VideoConfManager::UnregisterObserver(IVideoConfObserver* observer) {}
-
-bool VideoConfManager::RecordToAVIFile(const std::string& path, const std::string& seconds) {
-  return false;
+void VideoConfManager::UnregisterObserver(IVideoConfObserver* observer) {
+  if (observer == nullptr)
+    return;
+  const auto it = std::find(observers_.begin(), observers_.end(), observer);
+  if (it != observers_.end())
+    observers_.erase(it);
 }
 
+bool VideoConfManager::RecordToAVIFile(const std::string& path, const std::string& seconds) {
+  if (!capture_)
+    return false;
+  return capture_->StartRecording(path, DecimalValue(seconds));
+}
+
+// The encoders read the rate from the capture object with every frame.
 bool VideoConfManager::SetVideoBitRate(std::int32_t bit_rate) {
-  return false;
+  if (!capture_)
+    return false;
+  capture_->set_bit_rate(bit_rate);
+  return true;
 }
 
 bool VideoConfManager::SetCameraParameter(const std::string& width, const std::string& height,
                                           const std::string& frame_rate) {
   DEBUG_LOG(14, "[VideoConfManager::SetCameraParameter] %s*%s*%s", width.c_str(), height.c_str(),
             frame_rate.c_str());
-  return false;
+  if (!capture_)
+    return false;
+  video_opened_ = false;
+  video_opening_ = true;
+  capture_->Stop();
+  video_opened_ = capture_->Open(camera_driver_, DecimalValue(width), DecimalValue(height),
+                                 DecimalValue(frame_rate));
+  video_opening_ = false;
+  return video_opened_;
 }
 
 void VideoConfManager::Reserved28(std::uint32_t) {}
 
 void VideoConfManager::Reserved29(std::uint32_t, std::uint32_t) {}
 
+// The stream changes even when the camera then fails to open; the valve
+// only on success.
 bool VideoConfManager::SetToNormalVideo() {
   DEBUG_LOG(14, "[VideoConfManager::SetToNormalVideo]");
-  return false;
+  if (!capture_)
+    return false;
+  CloseVideo();
+  video_type_ = kSmallStream;
+  SetVideoBitRate(49000);
+  const bool opened = SetCameraParameter("176", "144", "20");
+  if (opened)
+    out_bw_valve_ = kNormalValve;
+  return opened;
 }
 
 bool VideoConfManager::SetToSuperVideo() {
   DEBUG_LOG(14, "[VideoConfManager::SetToSuperVideo]");
-  return false;
+  if (!capture_)
+    return false;
+  CloseVideo();
+  video_type_ = kNormalStream;
+  SetVideoBitRate(100000);
+  const bool opened = SetCameraParameter("352", "288", "15");
+  if (opened)
+    out_bw_valve_ = kSuperValve;
+  return opened;
 }
 
+// 0 for size and rate keeps the capture object's current ones.
 void VideoConfManager::SetVideoCameraDriver(const std::string& driver) {
   DEBUG_LOG(14, "[VideoConfManager::SetVideoCameraDriver] driver=%s", driver.c_str());
+  if (!capture_)
+    return;
+  camera_driver_ = driver;
+  video_opening_ = true;
+  video_opened_ = capture_->Open(camera_driver_, 0, 0, 0);
+  video_opening_ = false;
 }
 
 bool VideoConfManager::Reserved33(std::uint32_t) {
@@ -261,9 +457,24 @@ bool VideoConfManager::Reserved33(std::uint32_t) {
 // ---------------------------------------------------------------------------
 // Handlers other objects of the module call.
 
-void VideoConfManager::OnKSNSessionReady(const std::string& cid) {}
+void VideoConfManager::OnKSNSessionReady(const std::string& cid) {
+  DEBUG_LOG(14, "[VideoConfManager::OnKSNSessionReady] cid=%s", cid.c_str());
+  if (closing_all_)
+    return;
+  TellObservers([&cid](IVideoConfObserver* observer) { observer->OnSessionReady(cid); });
+}
 
-void VideoConfManager::OnKSNSessionClose(const std::string& cid) {}
+void VideoConfManager::OnKSNSessionClose(const std::string& cid) {
+  DEBUG_LOG(14, "[VideoConfManager::OnKSNSessionClose] cid=%s", cid.c_str());
+  if (closing_all_)
+    return;
+  // A copy: the text may belong to the session that the close lets go, or
+  // to an observer's own state.
+  const std::string id = cid;
+  CloseVideoSession(id);
+  TellObservers(
+      [&id](IVideoConfObserver* observer) { observer->OnSessionClose(kSessionClosedReason, id); });
+}
 
 void VideoConfManager::OnRecordSecondsLeft(std::int32_t seconds) {}
 

@@ -153,6 +153,9 @@ class VideoConfManager final : public IVideoConfManager,
   std::vector<IVideoConfObserver*> observers_;  // the host's, in registration order
   std::map<std::string, COMM::RefPtr<VideoConfSession>> sessions_;
   VideoConfSessionSetup session_setup_;  // what each new conference is made with
+  // Set once the conferences are being closed for good: what they still
+  // report then reaches no observer.
+  bool closing_all_ = false;
 };
 
 }  // namespace kalo::video

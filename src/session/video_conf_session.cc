@@ -225,9 +225,8 @@ bool VideoConfSession::ShowFrame(const VideoFrame& frame, std::uint32_t payload_
                                  std::uint32_t bitrate, std::uint8_t key_frame) {
   // The windows paint 4 bytes a pixel from rows of `stride` bytes; any other
   // picture would be decoded into, or painted from, a buffer too short.
-  const std::uint64_t size =
-      std::uint64_t{static_cast<std::uint32_t>(std::max(frame.stride, 0))} *
-      static_cast<std::uint32_t>(std::max(frame.height, 0));
+  const std::uint64_t size = std::uint64_t{static_cast<std::uint32_t>(std::max(frame.stride, 0))} *
+                             static_cast<std::uint32_t>(std::max(frame.height, 0));
   if (bit_count != kShownBitCount || frame.width <= 0 || frame.height <= 0 ||
       frame.stride < std::int64_t{4} * frame.width || size > kMaxPictureBytes) {
     DEBUG_LOG(6,

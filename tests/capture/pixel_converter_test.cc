@@ -447,6 +447,38 @@ TEST(ScaleNearest, MatchesTheDefinitionForRandomSizes) {
   }
 }
 
+// Destinations at every place in a cache line, with rows a whole number of
+// lines apart (where the scaler shifts its stores onto line boundaries) and
+// not: the pixels around the picture stay untouched.
+TEST(ScaleNearest, WritesOnlyItsOwnPixelsWhereverItsRowsStart) {
+  for (const auto& [sw, dw] : {std::pair{176, 352}, std::pair{352, 176}, std::pair{640, 176},
+                               std::pair{100, 333}}) {
+    for (const int pad : {0, 3}) {
+      for (int shift = 0; shift < 16; ++shift) {
+        Picture from(sw, 9);
+        const int stride = (dw + 15) / 16 * 16 + pad;  // pixels
+        const int dh = 13;
+        std::vector<std::uint32_t> buffer(std::size_t(stride) * dh + 64, 0xDEADBEEFu);
+        // Align the buffer's use to a cache line, then shift.
+        const auto address = reinterpret_cast<std::uintptr_t>(buffer.data());
+        const std::size_t first = (64 - address % 64) % 64 / 4 + std::size_t(shift);
+        VideoFrame dst{reinterpret_cast<std::uint8_t*>(buffer.data() + first), stride * 4, dw, dh,
+                       0};
+        PixelConverter().ScaleNearest(dst, from.frame());
+        const std::vector<int> columns = Picks(sw, dw), rows = Picks(9, dh);
+        for (std::size_t i = 0; i < buffer.size(); ++i) {
+          const std::ptrdiff_t at = std::ptrdiff_t(i) - std::ptrdiff_t(first);
+          const std::ptrdiff_t y = at >= 0 ? at / stride : -1, x = at >= 0 ? at % stride : -1;
+          const bool inside = y >= 0 && y < dh && x < dw;
+          const std::uint32_t want = inside ? Picture::Pixel(columns[x], rows[y]) : 0xDEADBEEFu;
+          ASSERT_EQ(buffer[i], want) << sw << " -> " << dw << " shift " << shift << " pad " << pad
+                                     << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST(ScaleNearest, DoesNothingWithAZeroDimension) {
   Picture from(4, 4), to(4, 4);
   std::fill(to.pixels.begin(), to.pixels.end(), 9u);

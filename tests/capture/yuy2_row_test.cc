@@ -82,13 +82,17 @@ TEST_P(Yuy2KernelTest, MatchesReferenceOnRandomRowsOfEveryWidth) {
   }
 }
 
+// Sources at any byte, destinations at any 32-bit word of a cache line, so
+// that kernels which convert a few pixels apart to reach a line boundary do
+// so for every distance.
 TEST_P(Yuy2KernelTest, MatchesReferenceOnUnalignedPointers) {
-  const int width = 64 + 24;
-  const std::vector<std::uint8_t> bytes = RandomBytes(std::size_t(width) * 2 + 64, 7);
-  std::vector<std::uint32_t> dst(static_cast<std::size_t>(width) + 16);
-  for (int src_offset = 0; src_offset < 16; src_offset += 3) {
-    for (int dst_offset = 0; dst_offset < 16; dst_offset += 5) {
-      ExpectMatches(bytes.data() + src_offset, dst.data() + dst_offset, width);
+  const std::vector<std::uint8_t> bytes = RandomBytes(2 * 200 + 64, 7);
+  std::vector<std::uint32_t> dst(200 + 32);
+  for (const int width : {8, 16, 40, 64, 88, 136, 192}) {
+    for (int src_offset = 0; src_offset < 4; ++src_offset) {
+      for (int dst_offset = 0; dst_offset < 16; ++dst_offset) {
+        ExpectMatches(bytes.data() + src_offset, dst.data() + dst_offset, width);
+      }
     }
   }
 }
