@@ -17,7 +17,8 @@ class RefCount {
 
   void AddRef() { count_.fetch_add(1, std::memory_order_relaxed); }
   void Release() {
-    if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+      delete this;
   }
   std::int32_t ref_count() const { return count_.load(std::memory_order_relaxed); }
 
@@ -37,7 +38,8 @@ class SimpleRefCount {
 
   void AddRef() { ++count_; }
   void Release() {
-    if (--count_ == 0) delete this;
+    if (--count_ == 0)
+      delete this;
   }
   std::int32_t ref_count() const { return count_; }
 

@@ -15,21 +15,24 @@ class RefPtr {
   RefPtr() = default;
   // Takes a new reference on `p`.
   explicit RefPtr(T* p) : p_(p) {
-    if (p_) p_->AddRef();
+    if (p_)
+      p_->AddRef();
   }
   // Takes over a reference the caller already holds (e.g. a fresh object's first one).
   RefPtr(T* p, AdoptRef) : p_(p) {}
   RefPtr(const RefPtr& other) : RefPtr(other.p_) {}
   RefPtr(RefPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   ~RefPtr() {
-    if (p_) p_->Release();
+    if (p_)
+      p_->Release();
   }
 
   RefPtr& operator=(const RefPtr& other) { return Reset(other.p_); }
   RefPtr& operator=(RefPtr&& other) noexcept {
     if (this != &other) {
       T* old = std::exchange(p_, std::exchange(other.p_, nullptr));
-      if (old) old->Release();
+      if (old)
+        old->Release();
     }
     return *this;
   }
@@ -38,9 +41,11 @@ class RefPtr {
   // Takes the new reference first, then releases the old one, so that
   // assigning an object that only the old one kept alive is safe.
   RefPtr& Reset(T* p = nullptr) {
-    if (p) p->AddRef();
+    if (p)
+      p->AddRef();
     T* old = std::exchange(p_, p);
-    if (old) old->Release();
+    if (old)
+      old->Release();
     return *this;
   }
   // Hands the reference to the caller.

@@ -11,5 +11,5 @@ struct VideoFrame {
   std::int32_t stride = 0;       // bytes per row
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::int64_t timestamp = 0;    // milliseconds
+  std::int64_t timestamp = 0;  // milliseconds
 };
