@@ -18,8 +18,8 @@
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
 
-#include "capture/pixel_converter.h"
 #include "capture/cpu_features.h"
+#include "capture/pixel_converter.h"
 #include "capture/yuy2_row.h"
 
 namespace {
@@ -39,9 +39,13 @@ using Memory = std::unique_ptr<std::uint8_t, FreeDeleter>;
 
 Memory Allocate(std::size_t bytes) {
   void* p = nullptr;
-  if (posix_memalign(&p, 4096, bytes) != 0) std::abort();
+  if (posix_memalign(&p, 4096, bytes) != 0) {
+    std::abort();
+  }
   auto* b = static_cast<std::uint8_t*>(p);
-  for (std::size_t i = 0; i < bytes; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
+  for (std::size_t i = 0; i < bytes; ++i) {
+    b[i] = static_cast<std::uint8_t>(i * 7 + (i >> 12));
+  }
   return Memory(b);
 }
 
@@ -51,7 +55,9 @@ std::uint8_t* ColdPool(std::size_t& bytes) {
   static std::size_t size = 0;
   static Memory pool = [] {
     long llc = sysconf(_SC_LEVEL3_CACHE_SIZE);
-    if (llc <= 0) llc = 64L << 20;
+    if (llc <= 0) {
+      llc = 64L << 20;
+    }
     size = std::clamp<std::size_t>(3 * std::size_t(llc), 256u << 20, 4ull << 30);
     return Allocate(size);
   }();
@@ -65,7 +71,8 @@ class Frames {
  public:
   Frames(Size size, bool cold) : size_(size) {
     const std::size_t src = SrcBytes(), dst = DstBytes();
-    const std::size_t pair = (src + 4095) / 4096 * 4096 + (dst + 4095) / 4096 * 4096;
+    // Page-aligned, with room for a destination moved by up to 64 bytes.
+    const std::size_t pair = (src + 4095) / 4096 * 4096 + (dst + 64 + 4095) / 4096 * 4096;
     std::uint8_t* base;
     std::size_t count = 1;
     if (cold) {
@@ -124,21 +131,24 @@ void BM_Yuy2Kernel(benchmark::State& state, pixel_kernels::Yuy2RowFn kernel, boo
     for (int y = 0; y < h; ++y, src += w * 2, row -= w * 4) {
       kernel(src, reinterpret_cast<std::uint32_t*>(row), w, stream);
     }
-    if (stream) pixel_kernels::StreamFence();
+    if (stream) {
+      pixel_kernels::StreamFence();
+    }
     benchmark::ClobberMemory();
   }
   Finish(state, frames);
 }
 
-// The dispatched path, through PixelConverter.
-void BM_Yuy2ToRgb32(benchmark::State& state, Size size, bool cold, bool fast) {
+// The dispatched path, through PixelConverter. `offset` moves the
+// destination off its cache line as a plain heap allocation would (16 bytes).
+void BM_Yuy2ToRgb32(benchmark::State& state, Size size, bool cold, bool fast, int offset) {
   Frames frames(size, cold);
   const PixelConverter converter;
   const bool saved = g_has_sse;
   g_has_sse = fast && g_has_sse;
   for (auto _ : state) {
     const Frames::Slot& s = frames.Next();
-    VideoFrame dst{s.dst, size.width * 4, size.width, size.height, 0};
+    VideoFrame dst{s.dst + offset, size.width * 4, size.width, size.height, 0};
     converter.Yuy2ToRgb32(s.src, dst);
     benchmark::ClobberMemory();
   }
@@ -147,12 +157,12 @@ void BM_Yuy2ToRgb32(benchmark::State& state, Size size, bool cold, bool fast) {
 }
 
 // libyuv's YUY2ToARGB writing bottom-up through a negative stride.
-void BM_LibyuvYuy2ToArgb(benchmark::State& state, Size size, bool cold) {
+void BM_LibyuvYuy2ToArgb(benchmark::State& state, Size size, bool cold, int offset) {
   Frames frames(size, cold);
   const int w = size.width, h = size.height;
   for (auto _ : state) {
     const Frames::Slot& s = frames.Next();
-    libyuv::YUY2ToARGB(s.src, w * 2, s.dst + std::ptrdiff_t(h - 1) * w * 4, -w * 4, w, h);
+    libyuv::YUY2ToARGB(s.src, w * 2, s.dst + offset + std::ptrdiff_t(h - 1) * w * 4, -w * 4, w, h);
     benchmark::ClobberMemory();
   }
   Finish(state, frames);
@@ -180,16 +190,18 @@ void BM_CopyFloor(benchmark::State& state, Size size, bool cold) {
 struct Scale {
   Size from, to;
 };
-constexpr Scale kScales[] = {{{640, 480}, {176, 144}},
-                             {{352, 288}, {176, 144}},
-                             {{176, 144}, {352, 288}}};
+constexpr Scale kScales[] = {
+    {{640, 480}, {176, 144}}, {{352, 288}, {176, 144}}, {{176, 144}, {352, 288}}};
 
-void BM_ScaleNearest(benchmark::State& state, Scale scale) {
-  Memory src = Allocate(std::size_t(scale.from.width) * scale.from.height * 4);
-  Memory dst = Allocate(std::size_t(scale.to.width) * scale.to.height * 4);
+// `offset` moves both pictures off their cache lines as plain heap
+// allocations would (16 bytes).
+void BM_ScaleNearest(benchmark::State& state, Scale scale, int offset) {
+  Memory src = Allocate(std::size_t(scale.from.width) * scale.from.height * 4 + 64);
+  Memory dst = Allocate(std::size_t(scale.to.width) * scale.to.height * 4 + 64);
   const PixelConverter converter;
-  const VideoFrame in{src.get(), scale.from.width * 4, scale.from.width, scale.from.height, 0};
-  VideoFrame out{dst.get(), scale.to.width * 4, scale.to.width, scale.to.height, 0};
+  const VideoFrame in{src.get() + offset, scale.from.width * 4, scale.from.width, scale.from.height,
+                      0};
+  VideoFrame out{dst.get() + offset, scale.to.width * 4, scale.to.width, scale.to.height, 0};
   for (auto _ : state) {
     converter.ScaleNearest(out, in);
     benchmark::ClobberMemory();
@@ -197,12 +209,12 @@ void BM_ScaleNearest(benchmark::State& state, Scale scale) {
   state.counters["px"] = scale.to.width * scale.to.height;
 }
 
-void BM_LibyuvArgbScale(benchmark::State& state, Scale scale) {
-  Memory src = Allocate(std::size_t(scale.from.width) * scale.from.height * 4);
-  Memory dst = Allocate(std::size_t(scale.to.width) * scale.to.height * 4);
+void BM_LibyuvArgbScale(benchmark::State& state, Scale scale, int offset) {
+  Memory src = Allocate(std::size_t(scale.from.width) * scale.from.height * 4 + 64);
+  Memory dst = Allocate(std::size_t(scale.to.width) * scale.to.height * 4 + 64);
   for (auto _ : state) {
-    libyuv::ARGBScale(src.get(), scale.from.width * 4, scale.from.width, scale.from.height,
-                      dst.get(), scale.to.width * 4, scale.to.width, scale.to.height,
+    libyuv::ARGBScale(src.get() + offset, scale.from.width * 4, scale.from.width, scale.from.height,
+                      dst.get() + offset, scale.to.width * 4, scale.to.width, scale.to.height,
                       libyuv::kFilterNone);
     benchmark::ClobberMemory();
   }
@@ -223,41 +235,51 @@ int Register() {
     pixel_kernels::Yuy2RowFn fn;
     bool (*available)();
   };
-  const Kernel kernels[] = {
-      {"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::CpuHasSse2},
-      {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::CpuHasAvx2},
-      {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::CpuHasAvx512Bw},
+  const std::vector<Kernel> kernels = {
+#if defined(__x86_64__)
+    {"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::CpuHasSse2},
+    {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::CpuHasAvx2},
+    {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::CpuHasAvx512Bw},
+#endif
   };
   for (const bool cold : {false, true}) {
     const char* tail = cold ? "/cold" : "/hot";
     for (const Size s : kSizes) {
-      Configure(benchmark::RegisterBenchmark(Name("Floor_Copy", s, tail).c_str(), BM_CopyFloor,
-                                             s, cold));
+      Configure(
+          benchmark::RegisterBenchmark(Name("Floor_Copy", s, tail).c_str(), BM_CopyFloor, s, cold));
       Configure(benchmark::RegisterBenchmark(Name("Libyuv_YUY2ToARGB", s, tail).c_str(),
-                                             BM_LibyuvYuy2ToArgb, s, cold));
+                                             BM_LibyuvYuy2ToArgb, s, cold, 0));
       Configure(benchmark::RegisterBenchmark(Name("Ours_Yuy2ToRgb32", s, tail).c_str(),
-                                             BM_Yuy2ToRgb32, s, cold, true));
+                                             BM_Yuy2ToRgb32, s, cold, true, 0));
       for (const Kernel& k : kernels) {
         for (const bool stream : {false, true}) {
           const std::string what = std::string("Ours_") + k.name + (stream ? "_nt" : "");
-          Configure(benchmark::RegisterBenchmark(Name(what.c_str(), s, tail).c_str(),
-                                                 BM_Yuy2Kernel, k.fn, k.available, s, cold,
-                                                 stream));
+          Configure(benchmark::RegisterBenchmark(Name(what.c_str(), s, tail).c_str(), BM_Yuy2Kernel,
+                                                 k.fn, k.available, s, cold, stream));
         }
       }
       if (!cold) {
-        Configure(benchmark::RegisterBenchmark(Name("Ours_Scalar", s, tail).c_str(),
-                                               BM_Yuy2ToRgb32, s, cold, false));
+        Configure(benchmark::RegisterBenchmark(Name("Ours_Scalar", s, tail).c_str(), BM_Yuy2ToRgb32,
+                                               s, cold, false, 0));
       }
+      // A destination 16 bytes off its cache line, as a plain heap allocation
+      // gives.
+      const std::string off = std::string(tail) + "_dst16";
+      Configure(benchmark::RegisterBenchmark(Name("Libyuv_YUY2ToARGB", s, off.c_str()).c_str(),
+                                             BM_LibyuvYuy2ToArgb, s, cold, 16));
+      Configure(benchmark::RegisterBenchmark(Name("Ours_Yuy2ToRgb32", s, off.c_str()).c_str(),
+                                             BM_Yuy2ToRgb32, s, cold, true, 16));
     }
   }
-  for (const Scale& sc : kScales) {
-    const std::string tail =
-        "_to_" + std::to_string(sc.to.width) + "x" + std::to_string(sc.to.height);
-    Configure(benchmark::RegisterBenchmark(Name("Libyuv_ARGBScale", sc.from, tail.c_str()).c_str(),
-                                           BM_LibyuvArgbScale, sc));
-    Configure(benchmark::RegisterBenchmark(Name("Ours_ScaleNearest", sc.from, tail.c_str()).c_str(),
-                                           BM_ScaleNearest, sc));
+  for (const int offset : {0, 16}) {
+    for (const Scale& sc : kScales) {
+      const std::string tail = "_to_" + std::to_string(sc.to.width) + "x" +
+                               std::to_string(sc.to.height) + (offset ? "/off16" : "");
+      Configure(benchmark::RegisterBenchmark(
+          Name("Libyuv_ARGBScale", sc.from, tail.c_str()).c_str(), BM_LibyuvArgbScale, sc, offset));
+      Configure(benchmark::RegisterBenchmark(
+          Name("Ours_ScaleNearest", sc.from, tail.c_str()).c_str(), BM_ScaleNearest, sc, offset));
+    }
   }
   return 0;
 }

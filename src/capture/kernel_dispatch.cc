@@ -45,9 +45,15 @@ struct Yuy2Choice {
 };
 
 Yuy2Choice ChooseYuy2() {
-  if (CpuHasAvx512Bw()) return {Yuy2ToArgbRow_AVX512BW, "avx512bw"};
-  if (CpuHasAvx2()) return {Yuy2ToArgbRow_AVX2, "avx2"};
-  if (CpuHasSse2()) return {Yuy2ToArgbRow_SSE2, "sse2"};
+  if (CpuHasAvx512Bw()) {
+    return {Yuy2ToArgbRow_AVX512BW, "avx512bw"};
+  }
+  if (CpuHasAvx2()) {
+    return {Yuy2ToArgbRow_AVX2, "avx2"};
+  }
+  if (CpuHasSse2()) {
+    return {Yuy2ToArgbRow_SSE2, "sse2"};
+  }
   return {Yuy2ToArgbRow_C, "c"};
 }
 
@@ -58,9 +64,15 @@ const Yuy2Choice& ChosenYuy2() {
 
 }  // namespace
 
-Yuy2RowFn BestYuy2Row() { return ChosenYuy2().fn; }
-const char* BestYuy2RowName() { return ChosenYuy2().name; }
-void StreamFence() { _mm_sfence(); }
+Yuy2RowFn BestYuy2Row() {
+  return ChosenYuy2().fn;
+}
+const char* BestYuy2RowName() {
+  return ChosenYuy2().name;
+}
+void StreamFence() {
+  _mm_sfence();
+}
 
 ScaleFn BestScale() {
   static const ScaleFn fn = CpuHasAvx512F() ? Scale_AVX512 : nullptr;
@@ -69,14 +81,30 @@ ScaleFn BestScale() {
 
 #else
 
-bool CpuHasSse2() { return false; }
-bool CpuHasAvx2() { return false; }
-bool CpuHasAvx512F() { return false; }
-bool CpuHasAvx512Bw() { return false; }
-Yuy2RowFn BestYuy2Row() { return Yuy2ToArgbRow_C; }
-const char* BestYuy2RowName() { return "c"; }
-void StreamFence() { std::atomic_thread_fence(std::memory_order_release); }
-ScaleFn BestScale() { return nullptr; }
+bool CpuHasSse2() {
+  return false;
+}
+bool CpuHasAvx2() {
+  return false;
+}
+bool CpuHasAvx512F() {
+  return false;
+}
+bool CpuHasAvx512Bw() {
+  return false;
+}
+Yuy2RowFn BestYuy2Row() {
+  return Yuy2ToArgbRow_C;
+}
+const char* BestYuy2RowName() {
+  return "c";
+}
+void StreamFence() {
+  std::atomic_thread_fence(std::memory_order_release);
+}
+ScaleFn BestScale() {
+  return nullptr;
+}
 
 #endif
 

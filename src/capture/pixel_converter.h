@@ -25,7 +25,8 @@ class PixelConverter {
   // Packed bottom-up BGR rows to 32-bit pixels, width x height pixels from the
   // first destination pixel on (the destination stride is not used).
   bool Rgb24ToRgb32(const std::uint8_t* src, VideoFrame& dst) const;
-  // Top-down YUY2 rows of (width / 2) x 4 bytes to bottom-up 32-bit rows.
+  // Top-down YUY2 rows of (width / 2) x 4 bytes to bottom-up 32-bit rows. An
+  // odd width's last pixel has no source of its own and repeats its neighbour.
   void Yuy2ToRgb32(const std::uint8_t* src, VideoFrame& dst) const;
   // The scalar row routine: `count` pixels (an odd count writes exactly count).
   void Yuy2RowToRgb32(std::uint32_t* dst, const std::uint8_t* src, int count) const;
@@ -40,5 +41,7 @@ class PixelConverter {
   // video range; the margins around the 768 entries saturate those too.
   static constexpr int kClampMargin = 32;
   std::uint8_t clamp_table_[kClampMargin + 768 + kClampMargin];
-  const std::uint8_t* clamp_;  // entry 256 of the table: clamp_[v] for v in -256..511
+  // Entry 256 of the table proper: clamp_[v] is v saturated to 0..255 for v
+  // from -256 - kClampMargin to 511 + kClampMargin.
+  const std::uint8_t* clamp_;
 };

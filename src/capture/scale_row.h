@@ -17,8 +17,8 @@ struct ScaleJob {
   std::ptrdiff_t src_stride;
   std::int64_t x_step, last_column;
   std::int64_t y_step, last_row;
-  int first;   // the band's first destination column
-  int width;   // the band's columns
+  int first;          // the band's first destination column
+  int width;          // the band's columns
   std::uint8_t* dst;  // the band's first column in the first row
   std::ptrdiff_t dst_stride;
   int height;

@@ -51,9 +51,13 @@ __mmask16 Lanes(int from, int to) {
   return static_cast<__mmask16>(((1u << to) - 1) & ~((1u << from) - 1));
 }
 
-std::int32_t FirstLane(__m512i v) { return _mm_cvtsi128_si32(_mm512_castsi512_si128(v)); }
+std::int32_t FirstLane(__m512i v) {
+  return _mm_cvtsi128_si32(_mm512_castsi512_si128(v));
+}
 
-std::int32_t LastLane(__m512i v) { return _mm_extract_epi32(_mm512_extracti32x4_epi32(v, 3), 3); }
+std::int32_t LastLane(__m512i v) {
+  return _mm_extract_epi32(_mm512_extracti32x4_epi32(v, 3), 3);
+}
 
 // The source columns of the band's columns start + 0..15, each clamped into
 // [lo, hi).
@@ -70,7 +74,9 @@ __m512i Picks(const ScaleJob& job, int start, int lo, int hi) {
   // Products past 31 bits: one lane at a time.
   alignas(64) std::int32_t picks[kChunk];
   _mm512_store_si512(picks, x);
-  for (std::int32_t& p : picks) p = static_cast<std::int32_t>(std::min(p * job.x_step >> 16, job.last_column));
+  for (std::int32_t& p : picks) {
+    p = static_cast<std::int32_t>(std::min(p * job.x_step >> 16, job.last_column));
+  }
   return _mm512_load_si512(picks);
 }
 
@@ -98,7 +104,9 @@ void PlanColumns(const ScaleJob& job, int skew, Plan& plan) {
            (c.kind != Chunk::kWide || c.load[1] == 0xFFFF);
   };
   int begin = 0;
-  while (begin < plan.count && !whole(plan.chunks[begin])) ++begin;
+  while (begin < plan.count && !whole(plan.chunks[begin])) {
+    ++begin;
+  }
   int end = begin;
   if (begin < plan.count) {
     const Chunk& head = plan.chunks[begin];
@@ -158,8 +166,11 @@ struct Rows {
 };
 
 template <Kind kKind, int kRows>
-[[gnu::always_inline]] inline void Regular(const std::uint32_t* src, const Plan& plan, const Rows<kRows>& rows) {
-  if (plan.regular_begin == plan.regular_end) return;
+[[gnu::always_inline]] inline void Regular(const std::uint32_t* src, const Plan& plan,
+                                           const Rows<kRows>& rows) {
+  if (plan.regular_begin == plan.regular_end) {
+    return;
+  }
   const Chunk& c = plan.chunks[plan.regular_begin];
   const __m512i offset = _mm512_loadu_si512(c.offset);
   const std::uint32_t* from = src + c.base;
@@ -173,12 +184,12 @@ template <Kind kKind, int kRows>
 }
 
 template <Kind kKind, int kRows>
-[[gnu::always_inline]] inline void Irregular(const std::uint32_t* src, const Chunk* chunks, int begin, int end,
-               const Rows<kRows>& rows) {
+[[gnu::always_inline]] inline void Irregular(const std::uint32_t* src, const Chunk* chunks,
+                                             int begin, int end, const Rows<kRows>& rows) {
   for (int i = begin; i < end; ++i) {
     const Chunk& c = chunks[i];
-    const __m512i pixels = Pick<kKind>(src + c.base, _mm512_loadu_si512(c.offset), c.load[0],
-                                       c.load[1], c.store);
+    const __m512i pixels =
+        Pick<kKind>(src + c.base, _mm512_loadu_si512(c.offset), c.load[0], c.load[1], c.store);
     rows.Store(c.column, c.store, pixels);
   }
 }
@@ -190,7 +201,9 @@ void Irregulars(const std::uint32_t* src, const Chunk* chunks, int begin, int en
   while (begin < end) {
     const Kind kind = chunks[begin].kind;
     int run_end = begin + 1;
-    while (run_end < end && chunks[run_end].kind == kind) ++run_end;
+    while (run_end < end && chunks[run_end].kind == kind) {
+      ++run_end;
+    }
     switch (kind) {
       case Chunk::kNear:
         Irregular<Chunk::kNear>(src, chunks, begin, run_end, rows);
@@ -216,9 +229,12 @@ inline void ForEachRow(const ScaleJob& job, RowFn&& row) {
   for (int y = 0; y < job.height;) {
     const std::int64_t r = source_row(y);
     int repeats = 1;
-    while (y + repeats < job.height && source_row(y + repeats) == r) ++repeats;
+    while (y + repeats < job.height && source_row(y + repeats) == r) {
+      ++repeats;
+    }
     const auto* src = reinterpret_cast<const std::uint32_t*>(job.src + r * job.src_stride);
-    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(job.dst) + std::uintptr_t(y) * job.dst_stride;
+    const std::uintptr_t first =
+        reinterpret_cast<std::uintptr_t>(job.dst) + std::uintptr_t(y) * job.dst_stride;
     row(src, first, repeats);
     y += repeats;
   }
@@ -277,11 +293,30 @@ void Scale_AVX512(const ScaleJob& job) {
   const int skew = enlarging && job.dst_stride % 64 == 0 && address % 4 == 0
                        ? static_cast<int>(address % 64 / 4)
                        : 0;
-  Plan plan;
-  PlanColumns(job, skew, plan);
+  // A caller scales frame after frame between the same sizes: the last plan
+  // of this thread is kept and reused.
+  struct Cache {
+    std::int64_t x_step = 0, last_column = -1;
+    int first = -1, width = 0, skew = 0;
+    Plan plan;
+  };
+  thread_local Cache cache;
+  if (cache.x_step != job.x_step || cache.last_column != job.last_column ||
+      cache.first != job.first || cache.width != job.width || cache.skew != skew) {
+    cache.plan = Plan{};
+    PlanColumns(job, skew, cache.plan);
+    cache.x_step = job.x_step;
+    cache.last_column = job.last_column;
+    cache.first = job.first;
+    cache.width = job.width;
+    cache.skew = skew;
+  }
+  const Plan& plan = cache.plan;
   const Kind kind = plan.chunks[0].kind;
   for (int i = 1; i < plan.count; ++i) {
-    if (plan.chunks[i].kind != kind) return MixedBand(job, plan);
+    if (plan.chunks[i].kind != kind) {
+      return MixedBand(job, plan);
+    }
   }
   switch (kind) {
     case Chunk::kNear:

@@ -10,7 +10,8 @@ namespace pixel_kernels {
 namespace {
 
 constexpr int Pair(int lo, int hi) {
-  return static_cast<int>((static_cast<unsigned>(hi) << 16) | (static_cast<unsigned>(lo) & 0xFFFFu));
+  return static_cast<int>((static_cast<unsigned>(hi) << 16) |
+                          (static_cast<unsigned>(lo) & 0xFFFFu));
 }
 
 // 16-bit luma terms of the Y bytes and [b r], [g g] chroma term pairs of the
@@ -25,7 +26,7 @@ struct Ops256 {
   static V SubsU16(V a, V b) { return _mm256_subs_epu16(a, b); }
   static V Sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
   static V MulHi(V a, V b) { return _mm256_mulhi_epi16(a, b); }
-  static V AddS16(V a, V b) { return _mm256_adds_epi16(a, b); }
+  static V Add16(V a, V b) { return _mm256_add_epi16(a, b); }
   static V Shuffle8(V a, V idx) { return _mm256_shuffle_epi8(a, idx); }
   static V PackUs(V a, V b) { return _mm256_packus_epi16(a, b); }
   static V UnpackLo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
@@ -44,7 +45,7 @@ struct Ops128 {
   static V SubsU16(V a, V b) { return _mm_subs_epu16(a, b); }
   static V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
   static V MulHi(V a, V b) { return _mm_mulhi_epi16(a, b); }
-  static V AddS16(V a, V b) { return _mm_adds_epi16(a, b); }
+  static V Add16(V a, V b) { return _mm_add_epi16(a, b); }
   static V Shuffle8(V a, V idx) { return _mm_shuffle_epi8(a, idx); }
   static V PackUs(V a, V b) { return _mm_packus_epi16(a, b); }
   static V UnpackLo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
@@ -56,9 +57,15 @@ struct Ops128 {
 
 // Byte patterns of one 128-bit lane, per 32-bit pair of words: the words
 // swapped, the first word twice, the second word twice.
-__m128i SwapWords() { return _mm_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13); }
-__m128i FirstWord() { return _mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13); }
-__m128i SecondWord() { return _mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15); }
+__m128i SwapWords() {
+  return _mm_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+}
+__m128i FirstWord() {
+  return _mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
+}
+__m128i SecondWord() {
+  return _mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
+}
 
 // Converts the YUY2 groups of `x`; `lo` gets the first half of each 128-bit
 // lane's pixels, `hi` the second half.
@@ -71,11 +78,13 @@ void ConvertGroups(typename O::V x, typename O::V& lo, typename O::V& hi) {
   const V c = O::Sub16(O::Maddubs(x, O::Set8x2(0, 8)), O::Set16(128 * 8));
   const V blue_red = O::MulHi(c, O::Set32(Pair(kFastUBlue, kFastVRed)));
   V green = O::MulHi(c, O::Set32(Pair(kFastUGreen, kFastVGreen)));
-  green = O::AddS16(green, O::Shuffle8(green, O::Lanes(SwapWords())));
+  // The terms are small (|sum| < 600): plain 16-bit additions give what
+  // saturating ones would, on more ports.
+  green = O::Add16(green, O::Shuffle8(green, O::Lanes(SwapWords())));
   const V blue = O::Shuffle8(blue_red, O::Lanes(FirstWord()));
   const V red = O::Shuffle8(blue_red, O::Lanes(SecondWord()));
-  const V br = O::PackUs(O::AddS16(y, blue), O::AddS16(y, red));  // B0..B7 R0..R7
-  const V ga = O::PackUs(O::AddS16(y, green), O::Set16(255));     // G0..G7 FF..FF
+  const V br = O::PackUs(O::Add16(y, blue), O::Add16(y, red));  // B0..B7 R0..R7
+  const V ga = O::PackUs(O::Add16(y, green), O::Set16(255));    // G0..G7 FF..FF
   const V bg = O::UnpackLo8(br, ga);
   const V ra = O::UnpackHi8(br, ga);
   lo = O::UnpackLo16(bg, ra);
@@ -88,8 +97,8 @@ void Convert(const std::uint8_t* src, std::uint32_t* dst, int width) {
   for (; i + 16 <= width; i += 16, src += 32, dst += 16) {
     // Lane 0 takes groups 0, 1, 4, 5 and lane 1 groups 2, 3, 6, 7, so that
     // the two halves come out as pixels 0..7 and 8..15.
-    const __m256i x = _mm256_permute4x64_epi64(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)), 0xD8);
+    const __m256i x =
+        _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)), 0xD8);
     __m256i lo, hi;
     ConvertGroups<Ops256>(x, lo, hi);
     if constexpr (kStream) {

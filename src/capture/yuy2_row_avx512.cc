@@ -20,10 +20,13 @@ namespace pixel_kernels {
 namespace {
 
 constexpr int Pair(int lo, int hi) {
-  return static_cast<int>((static_cast<unsigned>(hi) << 16) | (static_cast<unsigned>(lo) & 0xFFFFu));
+  return static_cast<int>((static_cast<unsigned>(hi) << 16) |
+                          (static_cast<unsigned>(lo) & 0xFFFFu));
 }
 
-constexpr int Bytes(int b0, int b1, int b2, int b3) { return b3 << 24 | b2 << 16 | b1 << 8 | b0; }
+constexpr int Bytes(int b0, int b1, int b2, int b3) {
+  return b3 << 24 | b2 << 16 | b1 << 8 | b0;
+}
 
 // The same 16 bytes in every 128-bit lane.
 __m512i Lanes(int b0, int b1, int b2, int b3, int b4, int b5, int b6, int b7, int b8, int b9,
@@ -35,7 +38,9 @@ __m512i Lanes(int b0, int b1, int b2, int b3, int b4, int b5, int b6, int b7, in
 constexpr __mmask64 kBlueRed = 0x5555555555555555ull;  // bytes 0 and 2 of each pixel
 constexpr __mmask64 kGreen = 0x2222222222222222ull;    // byte 1 of each pixel
 
-inline __m512i SwapWords(__m512i v) { return _mm512_rol_epi32(v, 16); }
+inline __m512i SwapWords(__m512i v) {
+  return _mm512_rol_epi32(v, 16);
+}
 
 struct Constants {
   __m512i quarters = _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7);
@@ -94,8 +99,12 @@ inline Pixels Convert64(const Constants& k, __m512i first_half, __m512i second_h
   return p;
 }
 
-// Up to 64 pixels (an even count) under masks.
-inline void ConvertPart(const Constants& k, const std::uint8_t* src, std::uint32_t* dst, int n) {
+// Up to 64 pixels (an even count) under masks. Streamed, the count is a
+// multiple of 4 and the destination 16-byte aligned: whole 128-bit lanes go
+// out with streaming stores, so that no line of a streamed row is ever read
+// for ownership.
+template <bool kStream>
+void ConvertPart(const Constants& k, const std::uint8_t* src, std::uint32_t* dst, int n) {
   const auto bytes = [n](int from) -> __mmask64 {
     const int count = n * 2 - from;
     return count <= 0 ? 0 : count >= 64 ? ~__mmask64{0} : (__mmask64{1} << count) - 1;
@@ -104,14 +113,36 @@ inline void ConvertPart(const Constants& k, const std::uint8_t* src, std::uint32
                              _mm512_maskz_loadu_epi8(bytes(64), src + 64));
   for (int r = 0; r < 4 && n > 16 * r; ++r) {
     const int lanes = n - 16 * r;
-    const auto mask = static_cast<__mmask16>(lanes >= 16 ? 0xFFFF : (1u << lanes) - 1);
-    _mm512_mask_storeu_epi32(dst + 16 * r, mask, p.out[r]);
+    if constexpr (kStream) {
+      auto* out = reinterpret_cast<__m128i*>(dst + 16 * r);
+      _mm_stream_si128(out, _mm512_castsi512_si128(p.out[r]));
+      if (lanes > 4) {
+        _mm_stream_si128(out + 1, _mm512_extracti32x4_epi32(p.out[r], 1));
+      }
+      if (lanes > 8) {
+        _mm_stream_si128(out + 2, _mm512_extracti32x4_epi32(p.out[r], 2));
+      }
+      if (lanes > 12) {
+        _mm_stream_si128(out + 3, _mm512_extracti32x4_epi32(p.out[r], 3));
+      }
+    } else {
+      const auto mask = static_cast<__mmask16>(lanes >= 16 ? 0xFFFF : (1u << lanes) - 1);
+      _mm512_mask_storeu_epi32(dst + 16 * r, mask, p.out[r]);
+    }
   }
 }
 
+// A row whose destination is 64-byte aligned after `head` pixels.
 template <bool kStream>
-void ConvertWhole(const Constants& k, const std::uint8_t* src, std::uint32_t* dst, int width) {
-  for (int i = 0; i + 64 <= width; i += 64, src += 128, dst += 64) {
+void ConvertAligned(const Constants& k, const std::uint8_t* src, std::uint32_t* dst, int width,
+                    int head) {
+  if (head > 0) {
+    ConvertPart<kStream>(k, src, dst, head);
+    src += 2 * head;
+    dst += head;
+    width -= head;
+  }
+  for (; width >= 64; width -= 64, src += 128, dst += 64) {
     const Pixels p = Convert64(k, _mm512_loadu_si512(src), _mm512_loadu_si512(src + 64));
     for (int r = 0; r < 4; ++r) {
       if constexpr (kStream) {
@@ -121,7 +152,9 @@ void ConvertWhole(const Constants& k, const std::uint8_t* src, std::uint32_t* ds
       }
     }
   }
-  if (width % 64 != 0) ConvertPart(k, src, dst, width % 64);
+  if (width > 0) {
+    ConvertPart<kStream>(k, src, dst, width);
+  }
 }
 
 }  // namespace
@@ -129,29 +162,27 @@ void ConvertWhole(const Constants& k, const std::uint8_t* src, std::uint32_t* ds
 void Yuy2ToArgbRow_AVX512BW(const std::uint8_t* src, std::uint32_t* dst, int width, bool stream) {
   const Constants k;
   // Converting the first few pixels apart lets every other store fill a
-  // whole cache line, which saves the processor splitting stores across
-  // lines and allows streaming. That takes a whole number of YUY2 groups: a
-  // destination at least 8-byte aligned.
+  // whole cache line, which streaming needs and which saves the processor
+  // splitting stores across lines; on short rows that extra step costs more
+  // than it saves. Streaming takes a 16-byte aligned destination (its first
+  // and last few pixels go out 16 bytes at a time); aligning alone takes a
+  // whole number of YUY2 groups, a destination at least 8-byte aligned.
   const auto address = reinterpret_cast<std::uintptr_t>(dst);
-  if (address % 8 != 0) {
+  const int head = std::min(width, static_cast<int>((64 - address % 64) % 64 / 4));
+  if (stream && address % 16 == 0) {
+    ConvertAligned<true>(k, src, dst, width, head);
+  } else if (address % 8 == 0 && width >= 512) {
+    ConvertAligned<false>(k, src, dst, width, head);
+  } else {
     for (; width >= 64; width -= 64, src += 128, dst += 64) {
       const Pixels p = Convert64(k, _mm512_loadu_si512(src), _mm512_loadu_si512(src + 64));
-      for (int r = 0; r < 4; ++r) _mm512_storeu_si512(dst + 16 * r, p.out[r]);
+      for (int r = 0; r < 4; ++r) {
+        _mm512_storeu_si512(dst + 16 * r, p.out[r]);
+      }
     }
-    if (width > 0) ConvertPart(k, src, dst, width);
-    return;
-  }
-  const int head = std::min(width, static_cast<int>((64 - address % 64) % 64 / 4));
-  if (head > 0) {
-    ConvertPart(k, src, dst, head);
-    src += 2 * head;
-    dst += head;
-    width -= head;
-  }
-  if (stream) {
-    ConvertWhole<true>(k, src, dst, width);
-  } else {
-    ConvertWhole<false>(k, src, dst, width);
+    if (width > 0) {
+      ConvertPart<false>(k, src, dst, width);
+    }
   }
 }
 

@@ -3,15 +3,19 @@
 // sums saturate to 16 bits, and each channel saturates to 0..255 at the end.
 #include <algorithm>
 
-#include "capture/yuy2_row.h"
 #include "capture/yuy2_fast_constants.h"
+#include "capture/yuy2_row.h"
 
 namespace pixel_kernels {
 namespace {
 
-int MulHi(int x, int c) { return (x * c) >> 16; }
+int MulHi(int x, int c) {
+  return (x * c) >> 16;
+}
 
-int AddSat16(int a, int b) { return std::clamp(a + b, -32768, 32767); }
+int AddSat16(int a, int b) {
+  return std::clamp(a + b, -32768, 32767);
+}
 
 std::uint32_t PackPixel(int luma, int blue, int green, int red) {
   const auto channel = [luma](int term) {
@@ -24,10 +28,10 @@ std::uint32_t PackPixel(int luma, int blue, int green, int red) {
 
 void Yuy2ToArgbRow_C(const std::uint8_t* src, std::uint32_t* dst, int width, bool /*stream*/) {
   for (int i = 0; i + 1 < width; i += 2, src += 4) {
-    const int y0 = std::max(src[0] - kFastLumaOffset, 0) << 3;
-    const int y1 = std::max(src[2] - kFastLumaOffset, 0) << 3;
-    const int u = (src[1] - 128) << 3;
-    const int v = (src[3] - 128) << 3;
+    const int y0 = std::max(src[0] - kFastLumaOffset, 0) * 8;
+    const int y1 = std::max(src[2] - kFastLumaOffset, 0) * 8;
+    const int u = (src[1] - 128) * 8;
+    const int v = (src[3] - 128) * 8;
     const int blue = MulHi(u, kFastUBlue);
     const int green = AddSat16(MulHi(u, kFastUGreen), MulHi(v, kFastVGreen));
     const int red = MulHi(v, kFastVRed);

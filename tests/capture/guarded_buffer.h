@@ -15,13 +15,19 @@ class GuardedBuffer {
     const std::size_t pages = (size + page - 1) / page;
     mapped_ = (pages + 1) * page;
     void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return;
+    if (p == MAP_FAILED) {
+      return;
+    }
     base_ = static_cast<std::uint8_t*>(p);
-    if (mprotect(base_ + pages * page, page, PROT_NONE) != 0) return;
+    if (mprotect(base_ + pages * page, page, PROT_NONE) != 0) {
+      return;
+    }
     data_ = base_ + pages * page - size;
   }
   ~GuardedBuffer() {
-    if (base_ != nullptr) munmap(base_, mapped_);
+    if (base_ != nullptr) {
+      munmap(base_, mapped_);
+    }
   }
   GuardedBuffer(const GuardedBuffer&) = delete;
   GuardedBuffer& operator=(const GuardedBuffer&) = delete;

@@ -32,19 +32,25 @@ class ScopedPath {
   bool saved_;
 };
 
-bool FastPathAvailable() { return pixel_kernels::CpuHasSse2(); }
+bool FastPathAvailable() {
+  return pixel_kernels::CpuHasSse2();
+}
 
 std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<std::uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+  for (auto& b : bytes) {
+    b = static_cast<std::uint8_t>(rng());
+  }
   return bytes;
 }
 
 // A YUY2 row of `groups` copies of one group.
 std::vector<std::uint8_t> Yuy2Row(int groups, std::uint8_t y, std::uint8_t u, std::uint8_t v) {
   std::vector<std::uint8_t> row;
-  for (int g = 0; g < groups; ++g) row.insert(row.end(), {y, u, y, v});
+  for (int g = 0; g < groups; ++g) {
+    row.insert(row.end(), {y, u, y, v});
+  }
   return row;
 }
 
@@ -77,7 +83,9 @@ TEST(ClampTable, HoldsEachIndexLess256SaturatedTo0To255) {
   EXPECT_EQ(table[511], 255);
   EXPECT_EQ(table[512], 255);
   EXPECT_EQ(table[767], 255);
-  for (int i = 0; i < 768; ++i) ASSERT_EQ(table[i], std::clamp(i - 256, 0, 255)) << i;
+  for (int i = 0; i < 768; ++i) {
+    ASSERT_EQ(table[i], std::clamp(i - 256, 0, 255)) << i;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -101,7 +109,8 @@ TEST(Rgb24ToRgb32, KeepsTheRowOrderAndConvertsInPlace) {
   VideoFrame dst{reinterpret_cast<std::uint8_t*>(separate.data()), w * 4, w, h, 0};
   ASSERT_TRUE(converter.Rgb24ToRgb32(src.data(), dst));
   for (int i = 0; i < w * h; ++i) {
-    const std::uint32_t want = 0xFF000000u | src[3 * i + 2] << 16 | src[3 * i + 1] << 8 | src[3 * i];
+    const std::uint32_t want =
+        0xFF000000u | src[3 * i + 2] << 16 | src[3 * i + 1] << 8 | src[3 * i];
     ASSERT_EQ(separate[i], want) << i;
   }
   // Source and destination at one address: working from the last pixel back
@@ -185,7 +194,9 @@ std::vector<std::uint32_t> ConvertFrame(const std::vector<std::uint8_t>& src, in
 }
 
 TEST(Yuy2ToRgb32, GivesTheFastPathValuesWhereTheProcessorAllows) {
-  if (!FastPathAvailable()) GTEST_SKIP() << "no fast path on this processor";
+  if (!FastPathAvailable()) {
+    GTEST_SKIP() << "no fast path on this processor";
+  }
   struct Case {
     std::uint8_t y, u, v;
     std::uint32_t want;
@@ -209,7 +220,9 @@ TEST(Yuy2ToRgb32, TakesTheScalarPathWhenTheFlagIsOff) {
 // Width 36: 32 pixels by the fast path, the last 4 by the row routine, in
 // every row.
 TEST(Yuy2ToRgb32, HandsTheRestOfARowToTheRowRoutine) {
-  if (!FastPathAvailable()) GTEST_SKIP() << "no fast path on this processor";
+  if (!FastPathAvailable()) {
+    GTEST_SKIP() << "no fast path on this processor";
+  }
   const int w = 36, h = 3;
   std::vector<std::uint8_t> src;
   for (int r = 0; r < h; ++r) {
@@ -231,7 +244,9 @@ TEST(Yuy2ToRgb32, TurnsTopDownRowsIntoBottomUpRows) {
   const std::vector<std::uint8_t> src = RandomBytes(std::size_t(w) * h * 2, 320);
   const PixelConverter converter;
   for (const bool fast : {false, true}) {
-    if (fast && !FastPathAvailable()) continue;
+    if (fast && !FastPathAvailable()) {
+      continue;
+    }
     const std::vector<std::uint32_t> out = ConvertFrame(src, w, h, fast);
     std::vector<std::uint32_t> want(w);
     for (int r = 0; r < h; ++r) {
@@ -255,7 +270,9 @@ TEST(Yuy2ToRgb32, StaysInsideItsBuffersAtEveryWidth) {
   const PixelConverter converter;
   const int h = 3;
   for (const bool fast : {false, true}) {
-    if (fast && !FastPathAvailable()) continue;
+    if (fast && !FastPathAvailable()) {
+      continue;
+    }
     const ScopedPath path(fast);
     for (int w = 1; w <= 67; ++w) {
       const std::size_t src_row = std::size_t(w / 2) * 4;
@@ -274,7 +291,9 @@ TEST(Yuy2ToRgb32, StaysInsideItsBuffersAtEveryWidth) {
         pixel_kernels::Yuy2ToArgbRow_C(row, want.data(), fast_width, false);
         converter.Yuy2RowToRgb32(want.data() + fast_width, row + 2 * fast_width,
                                  (w & ~1) - fast_width);
-        if (w % 2 == 1) want[w - 1] = w > 1 ? want[w - 2] : 0xFF000000u;
+        if (w % 2 == 1) {
+          want[w - 1] = w > 1 ? want[w - 2] : 0xFF000000u;
+        }
         for (int x = 0; x < w; ++x) {
           ASSERT_EQ(PixelAt(frame, x, h - 1 - r), want[x])
               << "width " << w << " row " << r << " pixel " << x << (fast ? " fast" : "");
@@ -325,7 +344,9 @@ struct Picture {
   std::vector<std::uint32_t> pixels;
   Picture(int w, int h) : width(w), height(h), pixels(std::size_t(w) * h) {
     for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) pixels[std::size_t(y) * w + x] = Pixel(x, y);
+      for (int x = 0; x < w; ++x) {
+        pixels[std::size_t(y) * w + x] = Pixel(x, y);
+      }
     }
   }
   static std::uint32_t Pixel(int x, int y) { return std::uint32_t(y) << 16 | std::uint32_t(x); }
@@ -451,8 +472,8 @@ TEST(ScaleNearest, MatchesTheDefinitionForRandomSizes) {
 // lines apart (where the scaler shifts its stores onto line boundaries) and
 // not: the pixels around the picture stay untouched.
 TEST(ScaleNearest, WritesOnlyItsOwnPixelsWhereverItsRowsStart) {
-  for (const auto& [sw, dw] : {std::pair{176, 352}, std::pair{352, 176}, std::pair{640, 176},
-                               std::pair{100, 333}}) {
+  for (const auto& [sw, dw] :
+       {std::pair{176, 352}, std::pair{352, 176}, std::pair{640, 176}, std::pair{100, 333}}) {
     for (const int pad : {0, 3}) {
       for (int shift = 0; shift < 16; ++shift) {
         Picture from(sw, 9);
@@ -486,8 +507,8 @@ TEST(ScaleNearest, DoesNothingWithAZeroDimension) {
   for (const auto& [dw, dh, sw, sh] : {std::array{0, 4, 4, 4}, std::array{4, 0, 4, 4},
                                        std::array{4, 4, 0, 4}, std::array{4, 4, 4, 0}}) {
     VideoFrame dst{reinterpret_cast<std::uint8_t*>(to.pixels.data()), 16, dw, dh, 0};
-    converter.ScaleNearest(dst, VideoFrame{reinterpret_cast<std::uint8_t*>(from.pixels.data()),
-                                           16, sw, sh, 0});
+    converter.ScaleNearest(
+        dst, VideoFrame{reinterpret_cast<std::uint8_t*>(from.pixels.data()), 16, sw, sh, 0});
   }
   EXPECT_TRUE(std::all_of(to.pixels.begin(), to.pixels.end(), [](auto p) { return p == 9u; }));
 }

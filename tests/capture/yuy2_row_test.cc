@@ -32,12 +32,16 @@ std::vector<Kernel> Kernels() {
 #endif
 }
 
-std::string KernelName(const testing::TestParamInfo<Kernel>& info) { return info.param.name; }
+std::string KernelName(const testing::TestParamInfo<Kernel>& info) {
+  return info.param.name;
+}
 
 std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<std::uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+  for (auto& b : bytes) {
+    b = static_cast<std::uint8_t>(rng());
+  }
   return bytes;
 }
 
@@ -51,7 +55,9 @@ std::vector<std::uint32_t> Reference(const std::uint8_t* src, int width) {
 class Yuy2KernelTest : public testing::TestWithParam<Kernel> {
  protected:
   void SetUp() override {
-    if (!GetParam().available()) GTEST_SKIP() << GetParam().name << " not on this processor";
+    if (!GetParam().available()) {
+      GTEST_SKIP() << GetParam().name << " not on this processor";
+    }
   }
 
   // Runs the kernel both with and without streaming stores and compares each
@@ -61,7 +67,9 @@ class Yuy2KernelTest : public testing::TestWithParam<Kernel> {
     for (const bool stream : {false, true}) {
       std::fill(dst, dst + width, 0x12345678u);
       GetParam().fn(src, dst, width, stream);
-      if (stream) pixel_kernels::StreamFence();
+      if (stream) {
+        pixel_kernels::StreamFence();
+      }
       for (int i = 0; i < width; ++i) {
         ASSERT_EQ(dst[i], want[static_cast<std::size_t>(i)])
             << "pixel " << i << " of " << width << (stream ? " streamed" : "");
@@ -75,7 +83,9 @@ class Yuy2KernelTest : public testing::TestWithParam<Kernel> {
 TEST_P(Yuy2KernelTest, MatchesReferenceOnRandomRowsOfEveryWidth) {
   for (int width = 1; width <= 67; ++width) {
     const int fast = width & ~7;
-    if (fast == 0) continue;
+    if (fast == 0) {
+      continue;
+    }
     const std::vector<std::uint8_t> src = RandomBytes(std::size_t(width) * 2, 1000u + width);
     std::vector<std::uint32_t> dst(static_cast<std::size_t>(fast));
     ExpectMatches(src.data(), dst.data(), fast);
@@ -91,7 +101,13 @@ TEST_P(Yuy2KernelTest, MatchesReferenceOnUnalignedPointers) {
   for (const int width : {8, 16, 40, 64, 88, 136, 192}) {
     for (int src_offset = 0; src_offset < 4; ++src_offset) {
       for (int dst_offset = 0; dst_offset < 16; ++dst_offset) {
+        std::fill(dst.begin(), dst.end(), 0xA5A5A5A5u);
         ExpectMatches(bytes.data() + src_offset, dst.data() + dst_offset, width);
+        for (int i = 0; i < static_cast<int>(dst.size()); ++i) {
+          if (i < dst_offset || i >= dst_offset + width) {
+            ASSERT_EQ(dst[i], 0xA5A5A5A5u) << "word " << i << " written, width " << width;
+          }
+        }
       }
     }
   }
@@ -123,7 +139,9 @@ TEST(Yuy2FastPath, EveryKernelMatchesTheReferenceOverTheFullRange) {
   std::vector<std::uint32_t> want(kWidth), got(kWidth);
   std::vector<Kernel> kernels;
   for (const Kernel& k : Kernels()) {
-    if (k.available()) kernels.push_back(k);
+    if (k.available()) {
+      kernels.push_back(k);
+    }
   }
   for (int u = 0; u < 256; ++u) {
     for (int v = 0; v < 256; ++v) {
@@ -154,7 +172,8 @@ TEST(Yuy2FastPath, GivesTheFastPathValues) {
                         {126, 128, 128, 0xFF808080u},
                         {235, 128, 128, 0xFFFFFFFFu},
                         {81, 90, 240, 0xFFFD0000u}};
-  for (const Yuy2RowFn fn : {Yuy2RowFn{pixel_kernels::Yuy2ToArgbRow_C}, pixel_kernels::BestYuy2Row()}) {
+  for (const Yuy2RowFn fn :
+       {Yuy2RowFn{pixel_kernels::Yuy2ToArgbRow_C}, pixel_kernels::BestYuy2Row()}) {
     for (const Case& c : cases) {
       std::uint8_t src[16];
       for (int g = 0; g < 4; ++g) {
