@@ -54,14 +54,14 @@ void QueueSignal::ArmTimer(std::optional<std::int64_t> due_ns) {
   if (due_ns == armed_ || timer_fd_ < 0)
     return;
   armed_ = due_ns;
-  itimerspec spec{};
+  itimerspec setting{};
   if (due_ns) {
     // An all-zero time would disarm; a due time in the past fires at once.
     const std::int64_t at = *due_ns > 0 ? *due_ns : 1;
-    spec.it_value.tv_sec = at / 1000000000;
-    spec.it_value.tv_nsec = at % 1000000000;
+    setting.it_value.tv_sec = at / 1000000000;
+    setting.it_value.tv_nsec = at % 1000000000;
   }
-  timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 }  // namespace plat::internal
