@@ -152,7 +152,7 @@ void VideoCapture::ReleaseGraph() {
   // TODO(avi writer): end a recording in progress (detach, close, clear).
 }
 
-bool VideoCapture::ListDevices(DeviceList& devices) {
+bool VideoCapture::ListDevices(kalo::video::DeviceList& devices) {
   // TODO(camera graph): append (path, name) of every device that can be
   // instantiated, "virtual video camera" for one without a path. With no
   // video input device nothing is appended and the list stays as it was.

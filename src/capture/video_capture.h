@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "capture/device_list.h"
+#include "videoconf/device_list.h"
 #include "capture/graph_events.h"
-#include "capture/pixel_converter.h"
+#include "pixel/pixel_converter.h"
 #include "capture/video_callback.h"
 #include "common/video_frame.h"
 #include "plat/types.h"
@@ -43,7 +43,7 @@ class VideoCapture : public VideoCallback {
   bool IsRunning() const { return running_; }
   // Appends every usable device to the host's list (never clears it); true
   // when at least one was appended.
-  bool ListDevices(DeviceList& devices);
+  bool ListDevices(kalo::video::DeviceList& devices);
   // The device's own modal settings sheet; false without a running device.
   bool ShowCameraProperties();
   // Records the camera into an AVI file for `seconds`.

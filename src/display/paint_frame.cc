@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "capture/pixel_converter.h"
+#include "pixel/pixel_converter.h"
 #include "display/frame_extent.h"
 #include "plat/gdi.h"
 #include "plat/window.h"

@@ -267,10 +267,10 @@ TEST(VideoCaptureNoDevice, OpenFailsButKeepsTheDriverAndNothingElse) {
 
 TEST(VideoCaptureNoDevice, ListDevicesLeavesTheHostsListAsItWas) {
   VideoCapture capture;
-  DeviceList devices{{"/dev/video0", "Earlier entry"}};
+  kalo::video::DeviceList devices{{"/dev/video0", "Earlier entry"}};
   EXPECT_FALSE(capture.ListDevices(devices));
-  EXPECT_EQ(devices, (DeviceList{{"/dev/video0", "Earlier entry"}}));
-  DeviceList empty;
+  EXPECT_EQ(devices, (kalo::video::DeviceList{{"/dev/video0", "Earlier entry"}}));
+  kalo::video::DeviceList empty;
   EXPECT_FALSE(capture.ListDevices(empty));
   EXPECT_TRUE(empty.empty());
   EXPECT_EQ(capture.last_error(), "");  // no device is not an enumeration failure

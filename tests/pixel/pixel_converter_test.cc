@@ -1,6 +1,6 @@
 // PixelConverter: the clamp table, RGB24 and YUY2 to 32-bit pictures on both
 // YUY2 paths, and nearest-neighbour scaling.
-#include "capture/pixel_converter.h"
+#include "pixel/pixel_converter.h"
 
 #include <algorithm>
 #include <array>
@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/cpu_features.h"
-#include "capture/yuy2_row.h"
+#include "pixel/cpu_features.h"
+#include "pixel/yuy2_row.h"
 #include "guarded_buffer.h"
 
 namespace {
@@ -23,17 +23,14 @@ namespace {
 // Sets the process-wide path choice for one test and puts it back after.
 class ScopedPath {
  public:
-  explicit ScopedPath(bool fast) : saved_(g_has_sse) { g_has_sse = fast; }
-  ~ScopedPath() { g_has_sse = saved_; }
+  explicit ScopedPath(bool fast) { pixel_kernels::MaskCpuFeatures(fast ? 0u : ~0u); }
+  ~ScopedPath() { pixel_kernels::MaskCpuFeatures(0); }
   ScopedPath(const ScopedPath&) = delete;
   ScopedPath& operator=(const ScopedPath&) = delete;
-
- private:
-  bool saved_;
 };
 
 bool FastPathAvailable() {
-  return pixel_kernels::CpuHasSse2();
+  return pixel_kernels::CpuHas(pixel_kernels::kCpuSse2);
 }
 
 std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed) {
@@ -319,20 +316,15 @@ TEST(Yuy2ToRgb32, IgnoresAnEmptyPicture) {
 // ---------------------------------------------------------------------------
 // The path choice
 
-TEST(DetectSse, FollowsTheProcessorUnlessForcedScalar) {
-  const char* saved = std::getenv("VIDEOCONF_FORCE_SCALAR");
-  const std::string restore = saved != nullptr ? saved : "";
-  unsetenv("VIDEOCONF_FORCE_SCALAR");
-  EXPECT_EQ(DetectSse(), pixel_kernels::CpuHasSse2());
-  setenv("VIDEOCONF_FORCE_SCALAR", "1", 1);
-  EXPECT_FALSE(DetectSse());
-  setenv("VIDEOCONF_FORCE_SCALAR", "0", 1);
-  EXPECT_EQ(DetectSse(), pixel_kernels::CpuHasSse2());
-  if (saved != nullptr) {
-    setenv("VIDEOCONF_FORCE_SCALAR", restore.c_str(), 1);
-  } else {
-    unsetenv("VIDEOCONF_FORCE_SCALAR");
-  }
+TEST(CpuMask, HidesTheNamedFeaturesAndTheWiderOnes) {
+  using namespace pixel_kernels;
+  EXPECT_EQ(ParseCpuMask(nullptr), 0u);
+  EXPECT_EQ(ParseCpuMask("avx2,avx512bw"), unsigned{kCpuAvx2 | kCpuAvx512Bw});
+  EXPECT_EQ(ParseCpuMask("all") & kCpuSse2, unsigned{kCpuSse2});
+  MaskCpuFeatures(kCpuAvx2);
+  EXPECT_FALSE(CpuHas(kCpuAvx512Bw));
+  EXPECT_FALSE(CpuHas(kCpuAvx512F));
+  MaskCpuFeatures(0);
 }
 
 // ---------------------------------------------------------------------------

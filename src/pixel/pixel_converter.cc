@@ -1,4 +1,4 @@
-#include "capture/pixel_converter.h"
+#include "pixel/pixel_converter.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "capture/cpu_features.h"
-#include "capture/scale_row.h"
-#include "capture/yuy2_row.h"
+#include "pixel/cpu_features.h"
+#include "pixel/scale_row.h"
+#include "pixel/yuy2_row.h"
 
 namespace {
 
@@ -36,22 +36,7 @@ static_assert(((255 - 16) * kLuma + 127 * kVRed) >> 16 <= kHighestSum);
 // converting them cached is much faster with plain stores.
 constexpr std::int64_t kStreamBytes = std::int64_t{3} << 20;
 
-bool ForcedScalar() {
-  const char* value = std::getenv("VIDEOCONF_FORCE_SCALAR");
-  return value != nullptr && std::strcmp(value, "1") == 0;
-}
-
 }  // namespace
-
-bool DetectSse() {
-#if defined(__x86_64__)
-  return !ForcedScalar() && pixel_kernels::CpuHasSse2();
-#else
-  return false;
-#endif
-}
-
-bool g_has_sse = DetectSse();
 
 PixelConverter::PixelConverter() : clamp_(clamp_table_ + kClampMargin + 256) {
   static_assert(-256 - kClampMargin <= kLowestSum && kHighestSum <= 511 + kClampMargin);
@@ -103,8 +88,8 @@ void PixelConverter::Yuy2ToRgb32(const std::uint8_t* src, VideoFrame& dst) const
   const std::ptrdiff_t src_row = std::ptrdiff_t{width / 2} * 4;
   // An odd width has no source for its last pixel: it repeats its neighbour.
   const int even = width & ~1;
-  const int fast = g_has_sse ? width & ~7 : 0;
   const pixel_kernels::Yuy2RowFn kernel = pixel_kernels::BestYuy2Row();
+  const int fast = kernel != nullptr ? width & ~7 : 0;
   const bool stream = fast > 0 && std::int64_t{width} * height * 4 >= kStreamBytes;
   std::uint8_t* row = dst.data + std::ptrdiff_t{height - 1} * dst.stride;
   for (int y = 0; y < height; ++y, src += src_row, row -= dst.stride) {

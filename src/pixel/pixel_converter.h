@@ -6,14 +6,9 @@
 
 #include "common/video_frame.h"
 
-// Set once per process, before main, from the processor's features: whether
-// Yuy2ToRgb32 takes the vector path. Forcing the scalar path is possible with
-// the environment variable VIDEOCONF_FORCE_SCALAR=1.
-extern bool g_has_sse;
-
-// Whether this processor and environment allow the vector path.
-bool DetectSse();
-
+// The vector paths follow pixel_kernels::CpuFeatures(): with SSE2 hidden
+// (VIDEOCONF_CPU_MASK=all, or MaskCpuFeatures) every routine runs its plain
+// scalar statement.
 class PixelConverter {
  public:
   PixelConverter();

@@ -18,9 +18,9 @@
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
 
-#include "capture/cpu_features.h"
-#include "capture/pixel_converter.h"
-#include "capture/yuy2_row.h"
+#include "pixel/cpu_features.h"
+#include "pixel/pixel_converter.h"
+#include "pixel/yuy2_row.h"
 
 namespace {
 
@@ -116,9 +116,9 @@ void Finish(benchmark::State& state, const Frames& frames) {
 }
 
 // Our conversion with one kernel, bottom-up as Yuy2ToRgb32 writes it.
-void BM_Yuy2Kernel(benchmark::State& state, pixel_kernels::Yuy2RowFn kernel, bool (*available)(),
+void BM_Yuy2Kernel(benchmark::State& state, pixel_kernels::Yuy2RowFn kernel, pixel_kernels::CpuFeature feature,
                    Size size, bool cold, bool stream) {
-  if (!available()) {
+  if (!pixel_kernels::CpuHas(feature)) {
     state.SkipWithError("not on this processor");
     return;
   }
@@ -144,15 +144,14 @@ void BM_Yuy2Kernel(benchmark::State& state, pixel_kernels::Yuy2RowFn kernel, boo
 void BM_Yuy2ToRgb32(benchmark::State& state, Size size, bool cold, bool fast, int offset) {
   Frames frames(size, cold);
   const PixelConverter converter;
-  const bool saved = g_has_sse;
-  g_has_sse = fast && g_has_sse;
+  pixel_kernels::MaskCpuFeatures(fast ? 0u : ~0u);
   for (auto _ : state) {
     const Frames::Slot& s = frames.Next();
     VideoFrame dst{s.dst + offset, size.width * 4, size.width, size.height, 0};
     converter.Yuy2ToRgb32(s.src, dst);
     benchmark::ClobberMemory();
   }
-  g_has_sse = saved;
+  pixel_kernels::MaskCpuFeatures(0);
   Finish(state, frames);
 }
 
@@ -233,13 +232,13 @@ int Register() {
   struct Kernel {
     const char* name;
     pixel_kernels::Yuy2RowFn fn;
-    bool (*available)();
+    pixel_kernels::CpuFeature feature;
   };
   const std::vector<Kernel> kernels = {
 #if defined(__x86_64__)
-    {"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::CpuHasSse2},
-    {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::CpuHasAvx2},
-    {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::CpuHasAvx512Bw},
+    {"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::kCpuSse2},
+    {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::kCpuAvx2},
+    {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::kCpuAvx512Bw},
 #endif
   };
   for (const bool cold : {false, true}) {
@@ -255,7 +254,7 @@ int Register() {
         for (const bool stream : {false, true}) {
           const std::string what = std::string("Ours_") + k.name + (stream ? "_nt" : "");
           Configure(benchmark::RegisterBenchmark(Name(what.c_str(), s, tail).c_str(), BM_Yuy2Kernel,
-                                                 k.fn, k.available, s, cold, stream));
+                                                 k.fn, k.feature, s, cold, stream));
         }
       }
       if (!cold) {

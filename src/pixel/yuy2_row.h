@@ -22,7 +22,8 @@ void Yuy2ToArgbRow_AVX2(const std::uint8_t* src, std::uint32_t* dst, int width, 
 void Yuy2ToArgbRow_AVX512BW(const std::uint8_t* src, std::uint32_t* dst, int width, bool stream);
 #endif
 
-// The widest kernel this processor runs; chosen once per process.
+// The widest vector kernel the allowed features run, or nullptr: then the
+// converter takes its scalar path, whose arithmetic is the exact one.
 Yuy2RowFn BestYuy2Row();
 
 // Names the kernel BestYuy2Row returns ("avx512bw", "avx2", "sse2", "c").

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "capture/cpu_features.h"
-#include "capture/yuy2_row.h"
+#include "pixel/cpu_features.h"
+#include "pixel/yuy2_row.h"
 #include "guarded_buffer.h"
 
 namespace {
@@ -19,14 +19,14 @@ using pixel_kernels::Yuy2RowFn;
 struct Kernel {
   const char* name;
   Yuy2RowFn fn;
-  bool (*available)();
+  pixel_kernels::CpuFeature feature;
 };
 
 std::vector<Kernel> Kernels() {
 #if defined(__x86_64__)
-  return {{"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::CpuHasSse2},
-          {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::CpuHasAvx2},
-          {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::CpuHasAvx512Bw}};
+  return {{"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::kCpuSse2},
+          {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::kCpuAvx2},
+          {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::kCpuAvx512Bw}};
 #else
   return {};
 #endif
@@ -55,7 +55,7 @@ std::vector<std::uint32_t> Reference(const std::uint8_t* src, int width) {
 class Yuy2KernelTest : public testing::TestWithParam<Kernel> {
  protected:
   void SetUp() override {
-    if (!GetParam().available()) {
+    if (!pixel_kernels::CpuHas(GetParam().feature)) {
       GTEST_SKIP() << GetParam().name << " not on this processor";
     }
   }
@@ -139,7 +139,7 @@ TEST(Yuy2FastPath, EveryKernelMatchesTheReferenceOverTheFullRange) {
   std::vector<std::uint32_t> want(kWidth), got(kWidth);
   std::vector<Kernel> kernels;
   for (const Kernel& k : Kernels()) {
-    if (k.available()) {
+    if (pixel_kernels::CpuHas(k.feature)) {
       kernels.push_back(k);
     }
   }
@@ -192,11 +192,11 @@ TEST(Yuy2FastPath, GivesTheFastPathValues) {
 
 TEST(Yuy2FastPath, ChoosesTheWidestKernelOfThisProcessor) {
   const std::string name = pixel_kernels::BestYuy2RowName();
-  if (pixel_kernels::CpuHasAvx512Bw()) {
+  if (pixel_kernels::CpuHas(pixel_kernels::kCpuAvx512Bw)) {
     EXPECT_EQ(name, "avx512bw");
-  } else if (pixel_kernels::CpuHasAvx2()) {
+  } else if (pixel_kernels::CpuHas(pixel_kernels::kCpuAvx2)) {
     EXPECT_EQ(name, "avx2");
-  } else if (pixel_kernels::CpuHasSse2()) {
+  } else if (pixel_kernels::CpuHas(pixel_kernels::kCpuSse2)) {
     EXPECT_EQ(name, "sse2");
   } else {
     EXPECT_EQ(name, "c");

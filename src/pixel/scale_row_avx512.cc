@@ -12,12 +12,12 @@
 // row so that the others store whole lines.
 //
 // Compiled with -mavx512f; called only where the processor has it.
-#include "capture/x86_intrinsics.h"
+#include "pixel/x86_intrinsics.h"
 
 #include <algorithm>
 #include <climits>
 
-#include "capture/scale_row.h"
+#include "pixel/scale_row.h"
 
 namespace pixel_kernels {
 namespace {

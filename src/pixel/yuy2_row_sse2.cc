@@ -2,8 +2,8 @@
 // for. Compiled with -msse2 only, so it runs on every x86-64 processor.
 #include <emmintrin.h>
 
-#include "capture/yuy2_fast_constants.h"
-#include "capture/yuy2_row.h"
+#include "pixel/yuy2_fast_constants.h"
+#include "pixel/yuy2_row.h"
 
 namespace pixel_kernels {
 namespace {

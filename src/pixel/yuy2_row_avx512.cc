@@ -12,9 +12,9 @@
 // bottleneck, so the green bytes of both halves share one pack.
 #include <algorithm>
 
-#include "capture/x86_intrinsics.h"
-#include "capture/yuy2_fast_constants.h"
-#include "capture/yuy2_row.h"
+#include "pixel/x86_intrinsics.h"
+#include "pixel/yuy2_fast_constants.h"
+#include "pixel/yuy2_row.h"
 
 namespace pixel_kernels {
 namespace {

@@ -3,8 +3,8 @@
 // of 16. Compiled with -mavx2; called only where the processor has AVX2.
 #include <immintrin.h>
 
-#include "capture/yuy2_fast_constants.h"
-#include "capture/yuy2_row.h"
+#include "pixel/yuy2_fast_constants.h"
+#include "pixel/yuy2_row.h"
 
 namespace pixel_kernels {
 namespace {

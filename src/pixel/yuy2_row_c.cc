@@ -3,8 +3,8 @@
 // sums saturate to 16 bits, and each channel saturates to 0..255 at the end.
 #include <algorithm>
 
-#include "capture/yuy2_fast_constants.h"
-#include "capture/yuy2_row.h"
+#include "pixel/yuy2_fast_constants.h"
+#include "pixel/yuy2_row.h"
 
 namespace pixel_kernels {
 namespace {
