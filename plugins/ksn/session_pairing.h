@@ -1,0 +1,76 @@
+// How two members of a conference find each other, and how one learns that
+// the other is gone. Pure: frames in, frames to send and events out.
+//
+// Waiting members broadcast HELLO. Of two waiting members the one with the
+// lower id proposes, the other accepts; a proposer that is asked by a third
+// answers BUSY, so pairs never cross. A paired member answers FULL to anyone
+// else, beats every heartbeat period, and gives up on a partner silent for
+// longer than the silence limit.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "wire_frame.h"
+
+namespace ksn {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+enum class Phase { kWaiting, kProposing, kPaired, kRefused, kClosed };
+
+enum class PairingEvent { kNone, kConnected, kRefused, kClosedByPeer, kSilent };
+
+// A frame to publish: to the conference subject when `address` is empty.
+struct Outgoing {
+  FrameKind kind;
+  std::uint64_t to;
+  std::string address;
+};
+
+struct PairingTiming {
+  std::chrono::milliseconds hello{1000};
+  std::chrono::milliseconds proposal{2000};
+  std::chrono::milliseconds heartbeat{1000};
+  std::chrono::milliseconds silence{3000};
+};
+
+class SessionPairing {
+ public:
+  SessionPairing(std::uint64_t self, const PairingTiming& timing, SteadyTime now);
+
+  // The first HELLO, sent when the session opens.
+  Outgoing Hello(SteadyTime now);
+  // A control frame (not DATA or HEARTBEAT) from someone on the conference.
+  // `reply` is the sender's address. Sets *foreign when the frame came from
+  // nobody this member deals with.
+  PairingEvent OnFrame(const FrameHeader& frame, const char* reply, SteadyTime now,
+                       std::vector<Outgoing>* out, bool* foreign);
+  // DATA or HEARTBEAT: true when it is the partner's (it then counts as a sign of life).
+  bool AcceptFromPartner(std::uint64_t from, SteadyTime now);
+  PairingEvent OnTick(SteadyTime now, std::vector<Outgoing>* out);
+  // Ends the session; says BYE to a partner or to the member being asked.
+  void Close(std::vector<Outgoing>* out);
+
+  Phase phase() const { return phase_; }
+  std::uint64_t self() const { return self_; }
+  std::uint64_t partner() const { return partner_; }
+  const std::string& partner_address() const { return partner_address_; }
+
+ private:
+  void Pair(std::uint64_t partner, const std::string& address, SteadyTime now);
+
+  std::uint64_t self_;
+  PairingTiming timing_;
+  Phase phase_ = Phase::kWaiting;
+  std::uint64_t partner_ = 0;  // the partner, or the member asked while proposing
+  std::string partner_address_;
+  SteadyTime phase_since_;
+  SteadyTime last_hello_;
+  SteadyTime last_heard_;
+  SteadyTime last_beat_;
+};
+
+}  // namespace ksn
