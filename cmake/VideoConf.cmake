@@ -32,6 +32,9 @@ function(vc_add_subdirectories parent)
     return()
   endif()
   foreach(child ${children})
+    if(child STREQUAL "support" AND parent STREQUAL "tests")
+      continue()  # added ahead of every other folder
+    endif()
     if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${parent}/${child}/CMakeLists.txt)
       add_subdirectory(${parent}/${child})
     endif()
@@ -43,7 +46,7 @@ endfunction()
 function(vc_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} vc_test_support GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60

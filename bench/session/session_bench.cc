@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_codec.h"
-#include "fake_ksn_control.h"
+#include "support/fake_codec.h"
+#include "support/fake_ksn_control.h"
 #include "plat/window.h"
 #include "protocol/video_packet_builder.h"
 #include "session/video_conf_session.h"
@@ -65,12 +65,12 @@ void BM_ReceiveDecodePaint(benchmark::State& state) {
   const plat::HWND window =
       MakeWindow(static_cast<int>(state.range(2)), static_cast<int>(state.range(3)));
 
-  auto codecs = std::make_shared<session_test::CodecJournal>();
+  auto codecs = std::make_shared<vc_test::CodecJournal>();
   codecs->record = false;
-  const COMM::RefPtr<session_test::FakeKSNControl> control = session_test::FakeKSNControl::Create();
+  const COMM::RefPtr<vc_test::FakeKSNControl> control = vc_test::FakeKSNControl::Create();
   control->record_recv = false;
   kalo::video::VideoConfSessionSetup setup;
-  setup.codec_factory = session_test::FakeCodecFactory(codecs);
+  setup.codec_factory = vc_test::FakeCodecFactory(codecs);
   std::uint64_t now = 133500000000000000;
   setup.system_time = [&now] { return now += 10000; };  // 1 ms a frame: none dropped
   Events events;

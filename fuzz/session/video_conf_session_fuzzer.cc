@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "fake_codec.h"
-#include "fake_ksn_control.h"
+#include "support/fake_codec.h"
+#include "support/fake_ksn_control.h"
 #include "plat/window.h"
 #include "session/video_conf_session.h"
 
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t trouble = data[1];
   const std::string_view stream(reinterpret_cast<const char*>(data + 2), size - 2);
 
-  auto codecs = std::make_shared<session_test::CodecJournal>();
+  auto codecs = std::make_shared<vc_test::CodecJournal>();
   codecs->record = false;
   codecs->throw_decodes = (trouble & kDecodeThrows) ? 1 : 0;
   codecs->fail_creates = (trouble & kFactoryFails) ? 1 : 0;
@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   codecs->max_filled_bytes = 1u << 20;
   codecs->max_decoded_bytes = 4u << 20;
 
-  const COMM::RefPtr<session_test::FakeKSNControl> control = session_test::FakeKSNControl::Create();
+  const COMM::RefPtr<vc_test::FakeKSNControl> control = vc_test::FakeKSNControl::Create();
   control->record_recv = false;
   int reads = 0;
   if (trouble & kRecvThrows) {
@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   kalo::video::VideoConfSessionSetup setup;
-  setup.codec_factory = session_test::FakeCodecFactory(codecs);
+  setup.codec_factory = vc_test::FakeCodecFactory(codecs);
   std::uint64_t now = 133500000000000000;
   const std::uint64_t step = (trouble & kFastFrames) ? 100 : 10000;
   setup.system_time = [&now, step] { return now += step; };

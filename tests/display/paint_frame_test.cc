@@ -4,18 +4,18 @@
 
 #include <new>
 
-#include "failing_allocator.h"
-#include "host_window.h"
+#include "support/failing_allocator.h"
+#include "support/host_window.h"
 #include "plat/window.h"
 
 namespace {
 
-using display_test::ExpectShows;
-using display_test::HostWindow;
-using display_test::Picture;
-using display_test::ReadSurface;
-using display_test::Shown;
-using display_test::Surface;
+using vc_test::ExpectShows;
+using vc_test::HostWindow;
+using vc_test::Picture;
+using vc_test::ReadSurface;
+using vc_test::Shown;
+using vc_test::Surface;
 using kalo::video::PaintFrame;
 
 // --- Which windows are painted -------------------------------------------
@@ -151,7 +151,7 @@ TEST(PaintFrameRefusal, PictureThatCannotBeAllocatedThrowsAndDrawsNothing) {
   HostWindow window(64, 64);
   Picture pic(4, 4, 1);
   {
-    display_test::ScopedAllocationLimit limit(64 * 64 * 4);
+    vc_test::ScopedAllocationLimit limit(64 * 64 * 4);
     EXPECT_THROW(PaintFrame(window.hwnd(), pic.frame()), std::bad_alloc);
   }
   EXPECT_TRUE(ReadSurface(window.hwnd()).all_zero());

@@ -8,17 +8,17 @@
 #include <ostream>
 #include <vector>
 
-#include "failing_allocator.h"
-#include "host_window.h"
+#include "support/failing_allocator.h"
+#include "support/host_window.h"
 #include "plat/window.h"
 
 namespace {
 
-using display_test::ExpectShows;
-using display_test::HostWindow;
-using display_test::Picture;
-using display_test::ReadSurface;
-using display_test::TakeFirstFrameNotices;
+using vc_test::ExpectShows;
+using vc_test::HostWindow;
+using vc_test::Picture;
+using vc_test::ReadSurface;
+using vc_test::TakeFirstFrameNotices;
 using kalo::video::VideoWnds;
 using Notices = std::vector<plat::HWND>;
 
@@ -372,7 +372,7 @@ TEST_F(VideoWndsAllocationTest, FailedGrowthKeepsThePreviousFrameAndItsBuffer) {
 
   Picture big(64, 64, 2);
   {
-    display_test::ScopedAllocationLimit limit(64 * 64 * 4);
+    vc_test::ScopedAllocationLimit limit(64 * 64 * 4);
     EXPECT_THROW(set_.ShowFrame(big.frame()), std::bad_alloc);
   }
   EXPECT_EQ(set_.buffer_size(), 4 * 4 * 4);
@@ -398,7 +398,7 @@ TEST_F(VideoWndsAllocationTest, FailedPictureEndsTheFrameWithoutCountingIt) {
   set_.AddWindow(large.hwnd());
   Picture pic(2, 2, 1);
   {
-    display_test::ScopedAllocationLimit limit(64 * 64 * 4);
+    vc_test::ScopedAllocationLimit limit(64 * 64 * 4);
     EXPECT_THROW(set_.ShowFrame(pic.frame()), std::bad_alloc);
   }
   EXPECT_EQ(set_.frame().width, 2);  // stored before painting began

@@ -9,7 +9,8 @@
 
 #include "plat/message.h"
 #include "plat/window.h"
-#include "test_support.h"
+#include "support/temp_dir.h"
+#include "support/pump.h"
 
 namespace {
 

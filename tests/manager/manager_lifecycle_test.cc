@@ -12,7 +12,9 @@
 
 #include "plat/message.h"
 #include "plat/window.h"
-#include "test_support.h"
+#include "support/temp_dir.h"
+#include "support/pump.h"
+#include "support/log_lines.h"
 #include "videoconf/videoconf.h"
 
 namespace {
@@ -20,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using kalo::video::IVideoConfManager;
 using vc_test::CountWindowsOfClass;
-using vc_test::ReadJournal;
+using vc_test::ReadLines;
 
 constexpr char kTimerClass[] = "timer_dispatcher_ksnx";
 
@@ -69,7 +71,7 @@ class VideoConfModuleTest : public ::testing::Test {
     return still == nullptr;
   }
   std::string ModulePath() const { return (dir_.path() / kalo::video::kModuleFileName).string(); }
-  std::vector<std::string> Journal() const { return ReadJournal(journal_); }
+  std::vector<std::string> Journal() const { return ReadLines(journal_); }
   std::vector<std::string> JournalSince(std::size_t count) const {
     const std::vector<std::string> events = Journal();
     if (events.size() < count)
@@ -77,10 +79,10 @@ class VideoConfModuleTest : public ::testing::Test {
     return std::vector<std::string>(events.begin() + count, events.end());
   }
   std::vector<std::string> BuiltEvents() const {
-    return {"load from " + dir_.path().string(), "create", "register video/VideoConfManager"};
+    return {"load from " + dir_.path().string(), "create", "RegisterObject video/VideoConfManager"};
   }
   std::vector<std::string> TornDownEvents() const {
-    return {"unregister video/VideoConfManager", "release", "unload"};
+    return {"UnregisterObject video/VideoConfManager", "release", "unload"};
   }
 
   vc_test::TempDir dir_;

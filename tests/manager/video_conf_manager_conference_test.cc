@@ -8,24 +8,26 @@
 #include <vector>
 
 #include "common/debug_log.h"
-#include "fake_codec.h"
-#include "fake_ksn_control.h"
-#include "host_window.h"
+#include "support/fake_codec.h"
+#include "support/fake_ksn_control.h"
+#include "support/host_window.h"
 #include "manager/video_conf_manager.h"
 #include "plat/gdi.h"
 #include "protocol/video_packet_builder.h"
-#include "test_support.h"
+#include "support/temp_dir.h"
+#include "support/pump.h"
+#include "support/log_lines.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using display_test::HostWindow;
-using display_test::ReadSurface;
+using vc_test::HostWindow;
+using vc_test::ReadSurface;
 using kalo::video::IVideoConfObserver;
 using kalo::video::VideoConfManager;
 using kalo::video::VideoConfManagerSetup;
-using session_test::CodecJournal;
-using session_test::FakeKSNControl;
+using vc_test::CodecJournal;
+using vc_test::FakeKSNControl;
 using Calls = std::vector<std::string>;
 
 std::string VideoPacket(std::uint8_t key, std::uint16_t width, std::uint16_t height,
@@ -75,11 +77,11 @@ class ManagerConferenceTest : public ::testing::Test {
     VideoConfManagerSetup setup;
     setup.log_dir = temp_.path().string();
     setup.ksn_control = COMM::RefPtr<KSNControl>(control_.get());
-    setup.session.codec_factory = session_test::FakeCodecFactory(codecs_);
+    setup.session.codec_factory = vc_test::FakeCodecFactory(codecs_);
     setup.session.system_time = [this] { return now_ += 10000; };
     manager_ = std::make_unique<VideoConfManager>(setup);
     control_->calls.clear();
-    display_test::TakeFirstFrameNotices();
+    vc_test::TakeFirstFrameNotices();
   }
   void TearDown() override {
     manager_.reset();
@@ -87,17 +89,7 @@ class ManagerConferenceTest : public ::testing::Test {
   }
 
   // The log's messages since the last call, without their prefixes.
-  Calls TakeLog() {
-    const std::string text = vc_test::ReadFile(temp_.path() / "video_log.txt");
-    Calls messages;
-    std::size_t start = read_;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      const std::string line = text.substr(start, end - start);
-      messages.push_back(line.substr(line.find("<<<<") + 4));
-    }
-    read_ = start;
-    return messages;
-  }
+  Calls TakeLog() { return vc_test::ReadLogMessages(temp_.path() / "video_log.txt", read_, &read_); }
   Calls TakeCalls() { return std::exchange(control_->calls, {}); }
 
   vc_test::TempDir temp_;
@@ -126,7 +118,7 @@ TEST_F(ManagerConferenceTest, AConferenceOpensConnectsShowsVideoAndIsClosedByThe
   control_->NotifyConnect("c1");
   EXPECT_EQ(heard_, (Calls{"A ready c1", "B ready c1"}));
   control_->Deliver("c1", VideoPacket(1, 32, 32, 1));
-  const display_test::Surface shown = ReadSurface(window.hwnd());
+  const vc_test::Surface shown = ReadSurface(window.hwnd());
   EXPECT_NE(shown.at(3, 3), 0u);
   EXPECT_EQ(shown.at(20, 3), 0u);  // outside the region handed over
 

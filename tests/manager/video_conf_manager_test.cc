@@ -13,7 +13,9 @@
 
 #include "common/clock_stamp.h"
 #include "common/debug_log.h"
-#include "test_support.h"
+#include "support/temp_dir.h"
+#include "support/pump.h"
+#include "support/log_lines.h"
 
 namespace {
 
@@ -21,11 +23,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using kalo::video::VideoConfManager;
 using kalo::video::VideoConfManagerSetup;
-using vc_test::ReadJournal;
-
-std::string DirectoryOf(const std::string& path) {
-  return path.substr(0, path.rfind('/'));
-}
+using vc_test::ReadLines;
 
 // A manager made directly, with the fake peer-network library named by its
 // full path and the log in a temporary directory.
@@ -55,15 +53,7 @@ class VideoConfManagerTest : public ::testing::Test {
 
   // The messages of the log, in order, without their prefixes.
   std::vector<std::string> LogMessages() const {
-    const std::string text = vc_test::ReadFile(log_dir_ / "video_log.txt");
-    std::vector<std::string> messages;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      const std::string line = text.substr(start, end - start);
-      const auto marker = line.find("<<<<");
-      messages.push_back(marker == std::string::npos ? line : line.substr(marker + 4));
-    }
-    return messages;
+    return vc_test::ReadLogMessages(log_dir_ / "video_log.txt");
   }
 
   vc_test::TempDir temp_;
@@ -71,47 +61,6 @@ class VideoConfManagerTest : public ::testing::Test {
   fs::path journal_;
   std::unique_ptr<VideoConfManager> manager_;
 };
-
-// ---------------------------------------------------------------------------
-// The peer-network library
-
-TEST_F(VideoConfManagerTest, RegistersOnlyAfterTheControlObjectIsMade) {
-  Make(FAKE_KSN_LIBRARY);
-  EXPECT_EQ(ReadJournal(journal_),
-            (std::vector<std::string>{"load from " + DirectoryOf(FAKE_KSN_LIBRARY), "create",
-                                      "register video/VideoConfManager"}));
-  EXPECT_TRUE(manager_->IsKSNReady());
-}
-
-TEST_F(VideoConfManagerTest, TearDownUnregistersFirstAndReleasesBeforeUnloading) {
-  Make(FAKE_KSN_LIBRARY);
-  const std::size_t built = ReadJournal(journal_).size();
-  manager_.reset();
-  const std::vector<std::string> events = ReadJournal(journal_);
-  ASSERT_GE(events.size(), built);
-  EXPECT_EQ(std::vector<std::string>(events.begin() + built, events.end()),
-            (std::vector<std::string>{"unregister video/VideoConfManager", "release", "unload"}));
-}
-
-TEST_F(VideoConfManagerTest, WithoutTheLibraryTheManagerIsBuiltButNotReady) {
-  MakeWithoutLibrary();
-  EXPECT_FALSE(manager_->IsKSNReady());
-  EXPECT_FALSE(manager_->OpenVideoSession(0, 0, "c1", 0));
-  EXPECT_EQ(LogMessages(),
-            (std::vector<std::string>{"[VideoConfManager::OpenVideoSession] cid=c1",
-                                      "[VideoConfManager::OpenVideoSession] ksn not ready"}));
-  manager_.reset();
-  EXPECT_FALSE(fs::exists(journal_));
-}
-
-TEST_F(VideoConfManagerTest, WithoutTheExportNoControlObjectIsEverTouched) {
-  Make(FAKE_KSN_LIBRARY_WITHOUT_CREATE);
-  EXPECT_FALSE(manager_->IsKSNReady());
-  manager_.reset();
-  EXPECT_EQ(ReadJournal(journal_),
-            (std::vector<std::string>{"load from " + DirectoryOf(FAKE_KSN_LIBRARY_WITHOUT_CREATE),
-                                      "unload"}));
-}
 
 // ---------------------------------------------------------------------------
 // The debug log
@@ -166,9 +115,9 @@ TEST_F(VideoConfManagerTest, ResumeVideoOnAFreshManagerChoosesTheNormalMode) {
 
 TEST_F(VideoConfManagerTest, OpenVideoSessionChecksTheKindBeforeTheLibrary) {
   Make(FAKE_KSN_LIBRARY);
-  const std::size_t built = ReadJournal(journal_).size();
+  const std::size_t built = ReadLines(journal_).size();
   EXPECT_FALSE(manager_->OpenVideoSession(0, 0, "c2", 2));
-  EXPECT_EQ(ReadJournal(journal_).size(), built);  // IsReady was not asked
+  EXPECT_EQ(ReadLines(journal_).size(), built);  // IsReady was not asked
   EXPECT_EQ(LogMessages(),
             (std::vector<std::string>{"[VideoConfManager::OpenVideoSession] cid=c2"}));
 }

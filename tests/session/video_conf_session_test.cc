@@ -13,46 +13,31 @@
 #include <vector>
 
 #include "common/debug_log.h"
-#include "fake_codec.h"
-#include "fake_ksn_control.h"
-#include "host_window.h"
+#include "support/fake_codec.h"
+#include "support/fake_ksn_control.h"
+#include "support/host_window.h"
+#include "support/log_lines.h"
+#include "support/video_packet.h"
 #include "protocol/video_packet_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using display_test::ExpectShows;
-using display_test::HostWindow;
-using display_test::Picture;
-using display_test::TakeFirstFrameNotices;
+using vc_test::ExpectShows;
+using vc_test::HostWindow;
+using vc_test::Picture;
+using vc_test::TakeFirstFrameNotices;
 using kalo::video::VideoConfSession;
 using kalo::video::VideoConfSessionSetup;
-using session_test::CodecJournal;
-using session_test::FakeKSNControl;
+using vc_test::CodecJournal;
+using vc_test::FakeKSNControl;
 using Calls = std::vector<std::string>;
 using SessionRef = COMM::RefPtr<VideoConfSession>;
 
 // Some moment in 2024, in 100 ns units since 1601.
 constexpr std::uint64_t kNow = 133500000000000000;
 
-// One video packet, built as a sender builds it; its payload's first byte is
-// `tag`, which the fake decoder paints into its picture.
-std::string VideoPacket(std::uint8_t key, std::uint16_t width, std::uint16_t height,
-                        std::uint8_t tag, std::size_t payload = 24, std::uint16_t bit_count = 32) {
-  VIDEODATA::FrameInfo info;
-  info.seq = tag;
-  info.key_frame = key;
-  info.width = width;
-  info.height = height;
-  info.frame_rate = 20;
-  info.bitrate = 49000;
-  info.bit_count = bit_count;
-  info.timestamp = 1700000000000 + tag;
-  const std::string bytes(payload, static_cast<char>(tag));
-  sox::PackBuffer buffer;
-  const auto packet = VIDEODATA::BuildVideoPacket(buffer, info, bytes.data(), bytes.size());
-  return std::string(reinterpret_cast<const char*>(packet.data()), packet.size());
-}
+using vc_test::VideoPacket;
 
 std::string Le32(std::uint32_t v) {
   return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
@@ -99,7 +84,7 @@ class SessionTest : public testing::Test {
     COMM::g_debug_log.set_name("video_log");
     COMM::g_debug_log.set_level(14);
     TakeFirstFrameNotices();
-    setup_.codec_factory = session_test::FakeCodecFactory(codecs_);
+    setup_.codec_factory = vc_test::FakeCodecFactory(codecs_);
     setup_.system_time = [this] {
       const std::uint64_t t = now_;
       now_ += step_;
@@ -127,20 +112,7 @@ class SessionTest : public testing::Test {
   COMM::RefPtr<KSNControl> Control() const { return COMM::RefPtr<KSNControl>(control_.get()); }
 
   // The log's messages, without their prefixes.
-  Calls Log() const {
-    std::ifstream in(fs::path(dir_) / "video_log.txt", std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    Calls messages;
-    const std::string all = text.str();
-    std::size_t start = 0;
-    for (std::size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      const std::string line = all.substr(start, end - start);
-      const auto marker = line.find("<<<<");
-      messages.push_back(marker == std::string::npos ? line : line.substr(marker + 4));
-    }
-    return messages;
-  }
+  Calls Log() const { return vc_test::ReadLogMessages(fs::path(dir_) / "video_log.txt"); }
   std::string RawLog() const {
     std::ifstream in(fs::path(dir_) / "video_log.txt", std::ios::binary);
     std::stringstream text;

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace display_test {
+namespace vc_test {
 
 // While alive, every allocation through operator new of at least `bytes`
 // bytes throws std::bad_alloc (nothrow forms return null).
@@ -19,4 +19,4 @@ class ScopedAllocationLimit {
   std::size_t previous_;
 };
 
-}  // namespace display_test
+}  // namespace vc_test

@@ -1,7 +1,9 @@
 // A peer-network library's control object driven by hand: it writes down
 // every call, hands out queued bytes through Recv, delivers notifications
 // through the sink a session gave it, and throws KSN::exception from any call
-// on request.
+// on request. Built into the test support library for tests that hand it to
+// the module, and into a loadable stand-in library (fake_ksn_library.cc) for
+// tests that let the module load it.
 #pragma once
 
 #include <cstddef>
@@ -19,11 +21,13 @@
 #include "external/ksn_exception.h"
 #include "external/ksn_notify.h"
 
-namespace session_test {
+namespace vc_test {
 
 class FakeKSNControl final : public KSNControl {
  public:
   static COMM::RefPtr<FakeKSNControl> Create();
+  // A new object carrying one reference for the caller, as "iksnCreate" gives.
+  static FakeKSNControl* CreateRaw();
 
   // Every call, in order: "OpenSession <h> <type> <flags>", "CloseSession <h>",
   // "Send <h> <length>", "Recv <h> <capacity>", "IsReady", "IsConnected <h>",
@@ -31,6 +35,10 @@ class FakeKSNControl final : public KSNControl {
   // out while record_recv is false.
   std::vector<std::string> calls;
   bool record_recv = true;
+  // When set, every call is also appended to this file, one line each, and
+  // the object's end as "release": the journal of a loaded stand-in, which
+  // outlives the module that released it.
+  std::string journal;
   // The bytes of every Send, in order.
   std::vector<std::string> sent;
   // IsReady's answer, and the handles IsConnected calls connected.
@@ -73,7 +81,7 @@ class FakeKSNControl final : public KSNControl {
 
  private:
   FakeKSNControl() = default;
-  ~FakeKSNControl() override = default;
+  ~FakeKSNControl() override;
 
   void Enter(const std::string& call, const std::string& handle, const std::string& line);
 
@@ -87,4 +95,7 @@ class FakeKSNControl final : public KSNControl {
   std::map<std::string, std::deque<std::string>> inbound_;
 };
 
-}  // namespace session_test
+// Appends one line to the file at `path`; nothing for an empty path.
+void AppendLine(const std::string& path, const std::string& line);
+
+}  // namespace vc_test

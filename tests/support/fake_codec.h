@@ -12,7 +12,7 @@
 #include "external/ivcodec.h"
 #include "session/codec_factory.h"
 
-namespace session_test {
+namespace vc_test {
 
 // Shared by a factory and every codec it makes; the test steers and reads it.
 struct CodecJournal {
@@ -86,4 +86,4 @@ kalo::video::CodecFactory FakeCodecFactory(std::shared_ptr<CodecJournal> journal
 std::string Params(std::int32_t width, std::int32_t height, float frame_rate, std::uint32_t bitrate,
                    std::uint32_t bits);
 
-}  // namespace session_test
+}  // namespace vc_test

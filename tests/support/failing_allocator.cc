@@ -1,4 +1,4 @@
-#include "failing_allocator.h"
+#include "support/failing_allocator.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +24,7 @@ void* AllocateOrThrow(std::size_t bytes) {
 
 }  // namespace
 
-namespace display_test {
+namespace vc_test {
 
 ScopedAllocationLimit::ScopedAllocationLimit(std::size_t bytes)
     : previous_(g_limit.exchange(bytes)) {}
@@ -33,7 +33,7 @@ ScopedAllocationLimit::~ScopedAllocationLimit() {
   g_limit.store(previous_);
 }
 
-}  // namespace display_test
+}  // namespace vc_test
 
 // Every plain form is replaced, and exported, so that all of the process's
 // allocations pair with the same malloc and free, also under the sanitizers.

@@ -1,4 +1,4 @@
-#include "host_window.h"
+#include "support/host_window.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "plat/message.h"
 #include "plat/window.h"
 
-namespace display_test {
+namespace vc_test {
 namespace {
 
 constexpr const char* kClassName = "display_test_window";
@@ -119,4 +119,4 @@ void ExpectShows(plat::HWND hwnd, const Picture& src, int width, int height) {
   }
 }
 
-}  // namespace display_test
+}  // namespace vc_test

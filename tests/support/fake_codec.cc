@@ -1,9 +1,9 @@
-#include "fake_codec.h"
+#include "support/fake_codec.h"
 
 #include <cstring>
 #include <stdexcept>
 
-namespace session_test {
+namespace vc_test {
 
 std::string Params(std::int32_t width, std::int32_t height, float frame_rate, std::uint32_t bitrate,
                    std::uint32_t bits) {
@@ -89,4 +89,4 @@ kalo::video::CodecFactory FakeCodecFactory(std::shared_ptr<CodecJournal> journal
   };
 }
 
-}  // namespace session_test
+}  // namespace vc_test

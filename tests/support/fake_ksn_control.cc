@@ -1,12 +1,26 @@
-#include "fake_ksn_control.h"
+#include "support/fake_ksn_control.h"
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
-namespace session_test {
+namespace vc_test {
 
 COMM::RefPtr<FakeKSNControl> FakeKSNControl::Create() {
-  return COMM::RefPtr<FakeKSNControl>(new FakeKSNControl, COMM::adopt_ref);
+  return COMM::RefPtr<FakeKSNControl>(CreateRaw(), COMM::adopt_ref);
+}
+
+FakeKSNControl* FakeKSNControl::CreateRaw() {
+  return new FakeKSNControl;
+}
+
+void AppendLine(const std::string& path, const std::string& line) {
+  if (!path.empty())
+    std::ofstream(path, std::ios::app) << line << '\n';
+}
+
+FakeKSNControl::~FakeKSNControl() {
+  AppendLine(journal, "release");
 }
 
 void FakeKSNControl::ThrowFrom(const std::string& call, int times, const std::string& message,
@@ -67,6 +81,7 @@ void FakeKSNControl::Enter(const std::string& call, const std::string& handle,
                            const std::string& line) {
   if (call != "Recv" || record_recv)
     calls.push_back(line);
+  AppendLine(journal, line);
   if (inside)
     inside(call, handle);
   const auto it = failures_.find(call);
@@ -126,4 +141,4 @@ void FakeKSNControl::UnregisterObject(const char* path) {
   Enter("UnregisterObject", "", std::string("UnregisterObject ") + path);
 }
 
-}  // namespace session_test
+}  // namespace vc_test

@@ -7,7 +7,7 @@
 #include "common/video_frame.h"
 #include "plat/types.h"
 
-namespace display_test {
+namespace vc_test {
 
 // A host window (WS_VISIBLE: a client area and a pixel surface) or, with
 // style 0, a hidden one; destroyed with the object unless destroyed before.
@@ -77,4 +77,4 @@ std::uint32_t ExpectedPixel(const Picture& src, int width, int height, int x, in
 // difference.
 void ExpectShows(plat::HWND hwnd, const Picture& src, int width, int height);
 
-}  // namespace display_test
+}  // namespace vc_test
