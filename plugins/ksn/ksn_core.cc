@@ -20,7 +20,7 @@ namespace ksn {
 namespace {
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
-constexpr auto kReconnectPause = std::chrono::seconds(2);
+constexpr auto kReconnectPause = std::chrono::seconds(1);
 constexpr auto kShutdownWait = std::chrono::seconds(5);
 
 void Log(const char* format, ...) {
@@ -113,6 +113,8 @@ void KsnCore::Start() {
 
 // ---------------------------------------------------------------- connection
 
+// The first connection is made here, retried until it holds; from then on
+// cnats reconnects by itself whenever the server goes away.
 void KsnCore::ConnectLoop() {
   std::string error;
   NatsOptionsPtr options = MakeNatsOptions(settings_, &error);
@@ -120,7 +122,6 @@ void KsnCore::ConnectLoop() {
     Log("cannot use the NATS settings: %s", error.c_str());
     return;
   }
-  natsOptions_SetRetryOnFailedConnect(options.get(), true, &KsnCore::OnConnected, this);
   natsOptions_SetDisconnectedCB(options.get(), &KsnCore::OnDisconnected, this);
   natsOptions_SetReconnectedCB(options.get(), &KsnCore::OnReconnected, this);
   natsOptions_SetClosedCB(options.get(), &KsnCore::OnClosed, this);
@@ -134,11 +135,11 @@ void KsnCore::ConnectLoop() {
     lock.unlock();
     natsConnection* nc = nullptr;
     const natsStatus status = natsConnection_Connect(&nc, options.get());
+    const std::string text = StatusText(status);
     lock.lock();
-    if (status == NATS_OK || status == NATS_NOT_YET_CONNECTED) {
+    if (status == NATS_OK) {
       nc_ = nc;
-      if (status == NATS_OK)
-        connected_ = true;
+      connected_ = true;
       lock.unlock();
       natsSubscription* subs[] = {
           Subscribe(MemberAddressWildcard(member_), &KsnCore::OnMemberMessage),
@@ -151,16 +152,19 @@ void KsnCore::ConnectLoop() {
       }
       subscribed_ = own_subscriptions_.size() == 3;
       if (!subscribed_)
-        Log("cannot subscribe at %s: %s", servers.c_str(), StatusText(NATS_ERR).c_str());
-      if (status == NATS_NOT_YET_CONNECTED)
-        Log("waiting for the NATS server at %s", servers.c_str());
-      ready_ = connected_ && subscribed_;
+        Log("cannot subscribe at %s", servers.c_str());
+      SetConnected(connected_);
       return;
     }
-    const std::string text = StatusText(status);
     if (text != last_error_) {
       last_error_ = text;
-      Log("cannot connect to %s: %s", servers.c_str(), text.c_str());
+      const bool refused = status == NATS_CONNECTION_AUTH_FAILED ||
+                           text.find("uthorization") != std::string::npos ||
+                           text.find("uthentication") != std::string::npos;
+      if (refused)
+        Log("the NATS server refused the login at %s: %s", servers.c_str(), text.c_str());
+      else
+        Log("cannot connect to %s: %s; trying again", servers.c_str(), text.c_str());
     }
     changed_.wait_for(lock, kReconnectPause, [this] { return stopping_; });
   }
@@ -181,15 +185,11 @@ void KsnCore::SetConnected(bool connected) {
   ready_ = connected_ && subscribed_ && !closed_;
 }
 
-void KsnCore::OnConnected(natsConnection*, void* closure) {
+void KsnCore::OnReconnected(natsConnection*, void* closure) {
   auto* self = static_cast<KsnCore*>(closure);
   std::lock_guard<std::mutex> lock(self->mutex_);
   self->SetConnected(true);
   self->last_error_.clear();
-}
-
-void KsnCore::OnReconnected(natsConnection* nc, void* closure) {
-  OnConnected(nc, closure);
 }
 
 // Every session rides on the connection; none survives it.

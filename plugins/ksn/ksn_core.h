@@ -90,7 +90,6 @@ class KsnCore final : public WakeTarget, public std::enable_shared_from_this<Ksn
     std::string bytes;
   };
 
-  static void OnConnected(natsConnection* nc, void* closure);
   static void OnDisconnected(natsConnection* nc, void* closure);
   static void OnReconnected(natsConnection* nc, void* closure);
   static void OnClosed(natsConnection* nc, void* closure);

@@ -1,0 +1,80 @@
+// A session's notification sink for tests: records what arrives and, when
+// told to, drains the bytes as the conference session does (32000 at a time).
+#pragma once
+
+#include <poll.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "external/ksn_control.h"
+#include "external/ksn_notify.h"
+#include "plat/message.h"
+
+namespace ksn_test {
+
+class RecordingSink final : public KSN::ksnNotify {
+ public:
+  // One reference, the caller's.
+  static RecordingSink* Create(KSNControl* control) { return new RecordingSink(control); }
+
+  void notifyReserved1(std::uint32_t, std::uint32_t) override {}
+  void notifyReserved2(std::uint32_t, std::uint32_t) override {}
+  void notifyExtendMessage(const std::string&, std::uint32_t) override {}
+  void notifyConnect(std::uint32_t code, const char* error, const std::string&) override {
+    connects.push_back(code);
+    last_text = error ? error : "";
+    threads.push_back(plat::GetCurrentThreadId());
+  }
+  void notifyReserved5(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                       std::uint32_t, std::uint32_t) override {}
+  void notifyClose(std::uint32_t code, const char* error, const std::string&) override {
+    closes.push_back(code);
+    last_text = error ? error : "";
+    threads.push_back(plat::GetCurrentThreadId());
+  }
+  void notifyRecv(const std::string& handle) override {
+    ++recv_calls;
+    threads.push_back(plat::GetCurrentThreadId());
+    if (!drain)
+      return;
+    char chunk[32000];
+    std::int32_t n;
+    while ((n = control_->Recv(handle, chunk, sizeof chunk)) > 0)
+      received.append(chunk, static_cast<std::size_t>(n));
+  }
+  void notifyReserved8(std::uint32_t) override {}
+
+  std::vector<std::uint32_t> connects;
+  std::vector<std::uint32_t> closes;
+  std::string last_text;
+  std::string received;
+  int recv_calls = 0;
+  bool drain = true;
+  std::vector<plat::DWORD> threads;
+
+ private:
+  explicit RecordingSink(KSNControl* control) : control_(control) {}
+  KSNControl* control_;
+};
+
+// Runs the calling thread's message loop until `done` holds or time is up.
+inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    plat::MSG msg;
+    while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE))
+      plat::DispatchMessage(&msg);
+    if (done())
+      return true;
+    if (std::chrono::steady_clock::now() >= deadline)
+      return false;
+    pollfd pfd{plat::GetQueueFd(), POLLIN, 0};
+    poll(&pfd, 1, 10);
+  }
+}
+
+}  // namespace ksn_test

@@ -1,0 +1,43 @@
+// Numbered packets of varied sizes (1 to 65 KB) that a receiver can check
+// byte for byte: u32 length, u32 index, then bytes made from the index.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace ksn_test {
+
+inline std::uint32_t PacketSize(std::uint32_t index) {
+  return 1024 + (index * 7919u) % (65u * 1024 - 1024 + 1);
+}
+
+inline std::string MakePacket(std::uint32_t index) {
+  const std::uint32_t size = PacketSize(index);
+  std::string packet(size, '\0');
+  std::memcpy(packet.data(), &size, 4);
+  std::memcpy(packet.data() + 4, &index, 4);
+  for (std::uint32_t i = 8; i < size; ++i)
+    packet[i] = static_cast<char>((index * 31 + i) & 0xff);
+  return packet;
+}
+
+// Takes whole packets off the front of `stream`; false at the first one that
+// is not the expected next one.
+inline bool TakePackets(std::string* stream, std::uint32_t* next) {
+  while (stream->size() >= 8) {
+    std::uint32_t size;
+    std::memcpy(&size, stream->data(), 4);
+    if (size != PacketSize(*next))
+      return false;
+    if (stream->size() < size)
+      return true;
+    if (stream->compare(0, size, MakePacket(*next)) != 0)
+      return false;
+    stream->erase(0, size);
+    ++*next;
+  }
+  return true;
+}
+
+}  // namespace ksn_test
