@@ -1,6 +1,15 @@
 #include "capture/video_capture.h"
 
+#include <new>
+#include <utility>
+#include <vector>
+
 #include "capture/capture_messages.h"
+#include "capture/device_selection.h"
+#include "capture/format_choice.h"
+#include "capture/sample_record.h"
+#include "external/picture_limits.h"
+#include "plat/kernel.h"
 #include "plat/message.h"
 #include "plat/window.h"
 
@@ -15,9 +24,34 @@ plat::HINSTANCE ProcessInstance() {
   return plat::GetModuleHandle(nullptr);
 }
 
+std::vector<DeviceEntry> Entries(const std::vector<CameraDevice>& devices) {
+  std::vector<DeviceEntry> entries;
+  entries.reserve(devices.size());
+  for (const CameraDevice& device : devices) {
+    entries.push_back(device.entry);
+  }
+  return entries;
+}
+
+// Bytes a sample of this type must hold for the converter to read it whole.
+std::int64_t SourceBytes(MediaSubtype subtype, std::int64_t width, std::int64_t height) {
+  switch (subtype) {
+    case MediaSubtype::kRGB24:
+      return width * 3 * height;
+    case MediaSubtype::kYUY2:
+      return width / 2 * 4 * height;
+    case MediaSubtype::kARGB32:
+      return width * 4 * height;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
-VideoCapture::VideoCapture() {
+VideoCapture::VideoCapture() : VideoCapture(MakeCameraSystem()) {}
+
+VideoCapture::VideoCapture(std::unique_ptr<CameraSystem> system) : system_(std::move(system)) {
   CreateHiddenWindow();
 }
 
@@ -91,10 +125,60 @@ void VideoCapture::HandleWindowMessage(plat::HWND hwnd, plat::UINT message, plat
 }
 
 void VideoCapture::OnSample(SampleRecord* record) {
-  // TODO(camera graph): the sample path (conversion to 32-bit frames, the
-  // recording copy, OnFrame). No renderer exists before the graph, so no
-  // sample can arrive yet.
+  VideoFrame frame;
+  frame.timestamp = plat::WallClockMilliseconds();
+  if (record == nullptr || !record->data) {
+    return;
+  }
+  if (!ConvertSample(record, frame)) {
+    return;
+  }
+  PostFrameToRecorder(frame);
+  OnFrame(&frame);
 }
+
+bool VideoCapture::ConvertSample(SampleRecord* record, VideoFrame& frame) {
+  MediaType& type = record->media_type;
+  if (!type.video) {
+    return false;
+  }
+  const std::int32_t w = type.width;
+  const std::int32_t h = type.height;
+  // A size past the picture bound, or a buffer shorter than the size claims,
+  // would make the converter read or allocate beyond reason.
+  if (!PictureSizeAllowed(w, h) || record->size < SourceBytes(type.subtype, w, h)) {
+    return false;
+  }
+  frame.width = w;
+  frame.height = h;
+  frame.stride = 4 * w;
+  if (type.subtype == MediaSubtype::kARGB32) {
+    frame.data = record->data.get();
+    return true;
+  }
+  if (type.subtype != MediaSubtype::kRGB24 && type.subtype != MediaSubtype::kYUY2) {
+    return false;
+  }
+  const std::size_t bytes = std::size_t{4} * static_cast<std::size_t>(w) * h;
+  AlignedBuffer pixels = MakeAlignedBuffer(bytes + 1);
+  if (!pixels) {
+    return false;
+  }
+  frame.data = pixels.get();
+  if (type.subtype == MediaSubtype::kRGB24) {
+    converter_.Rgb24ToRgb32(record->data.get(), frame);
+  } else {
+    converter_.Yuy2ToRgb32(record->data.get(), frame);
+  }
+  // The record owns exactly one buffer again: the converted one.
+  record->data = std::move(pixels);
+  record->size = static_cast<std::int32_t>(bytes);
+  type.subtype = MediaSubtype::kARGB32;
+  type.bit_count = 32;
+  return true;
+}
+
+void VideoCapture::PostFrameToRecorder(const VideoFrame& frame) {}
 
 void VideoCapture::OnRecordSecondsLeft(std::int32_t seconds) {}
 
@@ -121,47 +205,95 @@ bool VideoCapture::Open(const std::string& driver, std::int32_t width, std::int3
   if (!SelectDevice(driver_)) {
     return false;
   }
-  // TODO(camera graph): build the graph for the selected device (events to
-  // hwnd_ as WM_GRAPH_NOTIFY), choose the format at width x height, set the
-  // frame rate, attach the renderer with this object as its callback,
-  // connect, run; any failure ends in ReleaseGraph() and false.
-  ReleaseGraph();
-  return false;
+  GraphFormat format;
+  if (!ChooseFormat(moniker_->caps, width, height, width_, height_, format)) {
+    ReleaseGraph();
+    return false;
+  }
+  // A device that refuses the rate keeps its own.
+  SetFrameRate(moniker_->caps, frame_rate, frame_rate_, format);
+  renderer_.reset(new (std::nothrow) VideoRender());
+  if (!renderer_) {
+    ReleaseGraph();
+    return false;
+  }
+  // Samples reach OnSample on this thread from now on.
+  renderer_->SetCallback(this);
+  graph_ = moniker_->source->BuildGraph(format, *renderer_, hwnd_);
+  if (!graph_) {
+    ReleaseGraph();
+    return false;
+  }
+  events_ = &graph_->events();
+  if (!Run()) {
+    ReleaseGraph();
+    return false;
+  }
+  return true;
 }
 
 bool VideoCapture::SelectDevice(const std::string& driver) {
-  // TODO(camera graph): the device named by `driver`, else the first usable
-  // one. Until devices can be enumerated there is none to select.
-  return false;
+  moniker_.reset();
+  std::vector<CameraDevice> devices;
+  if (!system_ || !system_->Devices(devices)) {
+    return false;
+  }
+  const std::optional<std::size_t> index = ::SelectDevice(Entries(devices), driver);
+  if (!index || !devices[*index].source) {
+    return false;
+  }
+  moniker_ = std::make_unique<CameraDevice>(std::move(devices[*index]));
+  return true;
+}
+
+bool VideoCapture::Run() {
+  if (running_) {
+    return true;
+  }
+  if (!graph_ || !graph_->Run()) {
+    return false;
+  }
+  running_ = true;
+  return true;
 }
 
 bool VideoCapture::Stop() {
-  if (!running_) {
+  if (!running_ || !graph_) {
     return false;
   }
-  // TODO(camera graph): stop through the graph's run control; on success
-  // running_ = false, ReleaseGraph(), true. A graph that refuses to stop
-  // stays as it is, still running.
-  return false;
+  // A graph that refuses to stop stays as it is, still running.
+  if (!graph_->Stop()) {
+    return false;
+  }
+  running_ = false;
+  ReleaseGraph();
+  return true;
 }
 
 void VideoCapture::ReleaseGraph() {
-  // TODO(camera graph): stop and give up the run control first, then the
-  // event queue, the device, and the filters out of the graph.
-  events_.reset();
+  if (graph_) {
+    graph_->Stop();
+  }
+  events_ = nullptr;
+  moniker_.reset();
+  // The graph goes before its renderer: no streaming thread can be left
+  // holding the renderer. Records still queued for this thread are released
+  // undelivered.
+  graph_.reset();
+  renderer_.reset();
   // TODO(avi writer): end a recording in progress (detach, close, clear).
 }
 
 bool VideoCapture::ListDevices(kalo::video::DeviceList& devices) {
-  // TODO(camera graph): append (path, name) of every device that can be
-  // instantiated, "virtual video camera" for one without a path. With no
-  // video input device nothing is appended and the list stays as it was.
-  return false;
+  std::vector<CameraDevice> found;
+  if (!system_ || !system_->Devices(found)) {
+    last_error_ = "Fail to create device enum";
+    return false;
+  }
+  return ::ListDevices(Entries(found), devices);
 }
 
 bool VideoCapture::ShowCameraProperties() {
-  // TODO(camera graph): the source's own settings sheet. Without a graph
-  // there is no device to show.
   return false;
 }
 

@@ -6,18 +6,24 @@
 #include <memory>
 #include <string>
 
-#include "videoconf/device_list.h"
+#include "capture/camera_system.h"
+#include "capture/capture_graph.h"
 #include "capture/graph_events.h"
-#include "pixel/pixel_converter.h"
 #include "capture/video_callback.h"
+#include "capture/video_render.h"
 #include "common/video_frame.h"
+#include "pixel/pixel_converter.h"
 #include "plat/types.h"
+#include "videoconf/device_list.h"
 
 // Everything here runs on the thread that constructed the object: it owns the
 // hidden window, so it must pump messages, and it alone may destroy the object.
 class VideoCapture : public VideoCallback {
  public:
+  // The system's cameras.
   VideoCapture();
+  // The cameras `system` offers (a test's own devices, for one).
+  explicit VideoCapture(std::unique_ptr<CameraSystem> system);
   VideoCapture(const VideoCapture&) = delete;
   VideoCapture& operator=(const VideoCapture&) = delete;
 
@@ -44,7 +50,7 @@ class VideoCapture : public VideoCallback {
   // Appends every usable device to the host's list (never clears it); true
   // when at least one was appended.
   bool ListDevices(kalo::video::DeviceList& devices);
-  // The device's own modal settings sheet; false without a running device.
+  // Cameras here have no settings sheets of their own: always false.
   bool ShowCameraProperties();
   // Records the camera into an AVI file for `seconds`.
   bool StartRecording(const std::string& path, std::int32_t seconds);
@@ -65,34 +71,44 @@ class VideoCapture : public VideoCallback {
   void set_bit_rate(std::int32_t bit_rate) { bit_rate_ = bit_rate; }
   const std::string& driver() const { return driver_; }
   const std::string& last_error() const { return last_error_; }
+  // The running graph and its renderer; null while there is none.
+  const CaptureGraph* graph() const { return graph_.get(); }
+  const VideoRender* renderer() const { return renderer_.get(); }
 
   static constexpr char kWindowClassName[] = "VideoWndClass";
   static constexpr char kWindowName[] = "VideoWnd";
-
- protected:
-  // ---- The camera graph. Every handle is empty while no graph exists. ----
-  // TODO(camera graph): the graph's run control, the selected device, the
-  // source, the MJPG decoder and colour converter, the graph itself and the
-  // renderer come here, ahead of the event queue.
-  std::unique_ptr<GraphEvents> events_;  // event queue of the graph
 
  private:
   static plat::LRESULT WindowProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
                                   plat::LPARAM lparam);
   void CreateHiddenWindow();
   void DestroyHiddenWindow();
+  // Keeps the device `driver` names (else the first usable one) in moniker_.
   bool SelectDevice(const std::string& driver);
+  bool Run();
   // Gives up every graph handle (and ends a recording); leaves running_ alone.
   void ReleaseGraph();
+  // The sample in 32-bit bottom-up pixels, in a buffer the record owns; false
+  // drops it (not video, a subtype other than RGB24, YUY2 and ARGB32, or a
+  // buffer too short for the size it claims).
+  bool ConvertSample(SampleRecord* record, VideoFrame& frame);
+  // A copy of the frame to the recording in progress, through the window.
+  void PostFrameToRecorder(const VideoFrame& frame);
 
   plat::HWND hwnd_ = 0;  // 0 when the window could not be made
   std::int32_t width_ = 176;
   std::int32_t height_ = 144;
   std::int32_t frame_rate_ = 30;  // last applied to the device
   std::int32_t bit_rate_ = 147000;
-  bool running_ = false;    // from a successful run until a successful stop
-  std::string driver_;      // last non-empty driver given to Open
-  std::string last_error_;  // never cleared
+  std::unique_ptr<CameraSystem> system_;
+  // ---- The camera graph. Every handle is empty while no graph exists. ----
+  GraphEvents* events_ = nullptr;          // the graph's event queue
+  std::unique_ptr<CameraDevice> moniker_;  // the selected device
+  std::unique_ptr<VideoRender> renderer_;
+  std::unique_ptr<CaptureGraph> graph_;  // source to renderer, and its run control
+  bool running_ = false;                 // from a successful run until a successful stop
+  std::string driver_;                   // last non-empty driver given to Open
+  std::string last_error_;               // never cleared
   // TODO(avi writer): the recording in progress, an owned writer, comes here.
   PixelConverter converter_;
 };

@@ -2,322 +2,289 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
-#include <deque>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "capture/capture_messages.h"
+#include "capture/device_selection.h"
+#include "capture/gst/gst_camera_system.h"
+#include "capture/gst/pattern_camera.h"
+#include "capture/sample_record.h"
 #include "capture/video_cap_t.h"
+#include "capture/virtual_camera.h"
+#include "plat/kernel.h"
 #include "plat/message.h"
 #include "plat/window.h"
 
 namespace {
 
-using plat::HWND;
+using std::chrono::milliseconds;
+using Names = std::vector<std::string>;
 
-std::vector<HWND> CaptureWindows() {
-  std::vector<HWND> found;
-  for (HWND hwnd : plat::EnumWindows()) {
-    if (plat::GetClassName(hwnd) == VideoCapture::kWindowClassName) {
-      found.push_back(hwnd);
-    }
-  }
-  return found;
-}
-
-// The class is gone when a class of that name can be registered again.
-bool ClassIsRegistered() {
-  plat::WNDCLASS wc;
-  wc.lpfnWndProc = &plat::DefWindowProc;
-  wc.hInstance = plat::GetModuleHandle(nullptr);
-  wc.lpszClassName = VideoCapture::kWindowClassName;
-  if (plat::RegisterClass(&wc) == 0) {
-    return true;
-  }
-  plat::UnregisterClass(VideoCapture::kWindowClassName, wc.hInstance);
-  return false;
-}
-
-void PumpMessages() {
-  plat::MSG msg;
-  while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
-    plat::DispatchMessage(&msg);
-  }
-}
-
-bool FrameCopyQueued() {
-  plat::MSG msg;
-  return plat::PeekMessage(&msg, 0, WM_CAPTURE_FRAME, WM_CAPTURE_FRAME, plat::PM_NOREMOVE);
-}
-
-bool PostFrameCopy(HWND hwnd, std::size_t bytes) {
-  plat::LPARAM lparam = FrameCopyToMessage(std::make_unique<std::uint8_t[]>(bytes));
-  if (plat::PostMessage(hwnd, WM_CAPTURE_FRAME, 0, lparam)) {
-    return true;
-  }
-  FrameCopyFromMessage(lparam);
-  return false;
-}
-
-// A graph event queue with fixed contents; counts what was taken.
-class FakeGraphEvents : public GraphEvents {
- public:
-  explicit FakeGraphEvents(std::deque<std::int32_t> codes) : codes_(std::move(codes)) {}
-  bool GetEvent(std::int32_t* code) override {
-    if (codes_.empty()) {
-      return false;
-    }
-    *code = codes_.front();
-    codes_.pop_front();
-    ++taken_;
-    return true;
-  }
-  int taken() const { return taken_; }
-  std::size_t left() const { return codes_.size(); }
-
- private:
-  std::deque<std::int32_t> codes_;
-  int taken_ = 0;
+struct SeenFrame {
+  std::int32_t width, height, stride;
+  std::int64_t timestamp;
+  plat::DWORD thread;
+  std::uint32_t first_row_pixel;  // leftmost pixel of the first row in memory
+  std::uint32_t last_row_pixel;   // leftmost pixel of the last row in memory
 };
 
-// A capture object whose graph event queue a test supplies.
-class ProbeCapture : public VideoCapture {
+// A capture object over the given devices (and the virtual camera last).
+class Camera : public VideoCapture {
  public:
-  FakeGraphEvents* AttachEvents(std::deque<std::int32_t> codes) {
-    auto events = std::make_unique<FakeGraphEvents>(std::move(codes));
-    FakeGraphEvents* raw = events.get();
-    events_ = std::move(events);
-    return raw;
+  explicit Camera(std::vector<CameraDevice> devices = {})
+      : VideoCapture(std::make_unique<GstCameraSystem>(
+            GstCameraSystemSetup{.monitor_devices = false, .extra = std::move(devices)})) {}
+  void OnFrame(const VideoFrame* f) override {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    std::memcpy(&first, f->data, 4);
+    std::memcpy(&last, f->data + std::ptrdiff_t{f->height - 1} * f->stride, 4);
+    frames.push_back(
+        {f->width, f->height, f->stride, f->timestamp, plat::GetCurrentThreadId(), first, last});
   }
   void OnCaptureError(const char* text) override { errors.emplace_back(text); }
 
+  std::vector<SeenFrame> frames;
   std::vector<std::string> errors;
 };
 
-struct FakeOwner {
-  void OnRecordSecondsLeft(std::int32_t seconds) { seconds_left.push_back(seconds); }
-  bool OnFrame(const VideoFrame* frame) {
-    frames.push_back(frame);
-    return true;
+// Pumps this thread's queue until `done` or the time is up.
+bool PumpUntil(const std::function<bool()>& done, milliseconds limit = milliseconds(5000)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) {
+      return false;
+    }
+    plat::MSG msg;
+    while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+      plat::DispatchMessage(&msg);
+    }
+    std::this_thread::sleep_for(milliseconds(2));
   }
+  return true;
+}
+
+void PumpFor(milliseconds span) {
+  PumpUntil([] { return false; }, span);
+}
+
+Capability Cap(MediaSubtype subtype, std::int32_t w, std::int32_t h) {
+  return FixedCapability(subtype, w, h);
+}
+
+Names Graph(const VideoCapture& camera) {
+  return camera.graph() != nullptr ? camera.graph()->ElementNames() : Names{};
+}
+
+const Names kDirect = {"SOURCE", "format caps", "NULL Render"};
+const Names kDecoded = {"SOURCE", "format caps", "mjpg decodec", "color space convert",
+                        "NULL Render"};
+
+// ---- Through the real graph ----
+
+// The capability order decides the format; the frame size shows which one
+// won, since only the chosen subtype is offered at 176x144.
+TEST(CaptureGraph, FormatChoiceBuildsTheGraphAndDeliversFramesOfTheChosenSize) {
+  struct Case {
+    std::vector<Capability> caps;
+    Names graph;
+    std::int32_t width;
+  } cases[] = {
+      {{Cap(MediaSubtype::kMJPG, 320, 240), Cap(MediaSubtype::kYUY2, 176, 144)}, kDirect, 176},
+      {{Cap(MediaSubtype::kMJPG, 176, 144)}, kDecoded, 176},
+      {{Cap(MediaSubtype::kYUY2, 176, 144), Cap(MediaSubtype::kMJPG, 320, 240),
+        Cap(MediaSubtype::kRGB24, 320, 240)},
+       kDirect,
+       176},
+  };
+  for (const Case& c : cases) {
+    Camera camera({MakePatternCamera("/dev/test0", "Test", c.caps)});
+    ASSERT_TRUE(camera.Open("/dev/test0", 0, 0, 0));
+    EXPECT_EQ(Graph(camera), c.graph);
+    ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
+    EXPECT_EQ(camera.frames.back().width, c.width);
+    EXPECT_EQ(camera.width(), c.width);
+  }
+}
+
+// SMPTE bars: the top of the picture is white at the left, the bottom dark
+// blue. Bottom-up frames hold the top row last, whatever the source format.
+TEST(CaptureGraph, FramesAre32BitBottomUpStampedOnTheOwnerThread) {
+  for (MediaSubtype subtype : {MediaSubtype::kYUY2, MediaSubtype::kRGB24, MediaSubtype::kMJPG}) {
+    Camera camera({MakePatternCamera("/dev/bars", "Bars", {Cap(subtype, 320, 240)},
+                                     PatternSetup{.bars = true})});
+    const std::int64_t before = plat::WallClockMilliseconds();
+    ASSERT_TRUE(camera.Open("/dev/bars", 320, 240, 30));
+    ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
+    const SeenFrame& f = camera.frames.back();
+    EXPECT_EQ(f.width, 320);
+    EXPECT_EQ(f.height, 240);
+    EXPECT_EQ(f.stride, 1280);
+    EXPECT_GE(f.timestamp, before);
+    EXPECT_LE(f.timestamp, plat::WallClockMilliseconds());
+    EXPECT_EQ(f.thread, plat::GetCurrentThreadId());
+    const auto channel = [](std::uint32_t p, int shift) { return int(p >> shift & 0xFF); };
+    for (int shift : {0, 8, 16}) {
+      EXPECT_GE(channel(f.last_row_pixel, shift), 230) << int(subtype);
+    }
+    EXPECT_EQ(f.last_row_pixel >> 24, 0xFFu);
+    EXPECT_GT(std::abs(channel(f.first_row_pixel, 0) - channel(f.first_row_pixel, 16)), 30)
+        << int(subtype);
+  }
+}
+
+TEST(CaptureGraph, RefusedSizeFallsBackAndTheRequestedRateHolds) {
+  Camera camera({MakePatternCamera("/dev/cif", "CIF only", {Cap(MediaSubtype::kYUY2, 352, 288)})});
+  ASSERT_TRUE(camera.Open("/dev/cif", 640, 480, 15));
+  EXPECT_EQ(camera.width(), 352);
+  EXPECT_EQ(camera.height(), 288);
+  EXPECT_EQ(camera.frame_rate(), 15);
+  ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
+  const std::size_t first = camera.frames.size();
+  PumpFor(milliseconds(2000));
+  const std::size_t per_second = (camera.frames.size() - first) / 2;
+  EXPECT_GE(per_second, 12u);
+  EXPECT_LE(per_second, 17u);
+  EXPECT_EQ(camera.frames.back().width, 352);
+}
+
+TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
+  Camera camera;
+  ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 176, 144, 0));
+  EXPECT_EQ(camera.frame_rate(), 30);
+  const CaptureGraph* graph = camera.graph();
+  EXPECT_TRUE(camera.Open("/dev/other", 0, 0, 0));  // running: nothing changes
+  EXPECT_TRUE(camera.Open("", 176, 144, 0));
+  EXPECT_EQ(camera.graph(), graph);
+  EXPECT_EQ(camera.driver(), kVirtualCameraDriver);
+  EXPECT_TRUE(camera.Open("", 640, 480, 0));
+  EXPECT_EQ(camera.width(), 640);
+  // Repeated cycles, the load the thread sanitizer run looks at.
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
+    EXPECT_TRUE(camera.Stop());
+    EXPECT_FALSE(camera.Stop());
+    EXPECT_EQ(camera.renderer(), nullptr);
+    camera.frames.clear();
+    ASSERT_TRUE(camera.Open(i % 2 ? "" : "/dev/nothing", 352, 288, 20));
+  }
+  ASSERT_TRUE(camera.Stop());
+
+  Camera odd(
+      {MakePatternCamera("/dev/odd", "No usable format", {Cap(MediaSubtype::kOther, 8, 8)})});
+  EXPECT_FALSE(odd.Open("", 0, 0, 0));
+  EXPECT_EQ(odd.graph(), nullptr);
+  EXPECT_EQ(odd.renderer(), nullptr);
+  EXPECT_FALSE(odd.IsRunning());
+}
+
+TEST(CaptureGraph, SourceFailingWhileRunningIsReportedOnce) {
+  Camera camera({MakePatternCamera("/dev/flaky", "Flaky", {Cap(MediaSubtype::kYUY2, 176, 144)},
+                                   PatternSetup{.fail_after_buffers = 5})});
+  ASSERT_TRUE(camera.Open("/dev/flaky", 0, 0, 0));
+  ASSERT_TRUE(PumpUntil([&] { return !camera.errors.empty(); }));
+  PumpFor(milliseconds(300));
+  EXPECT_EQ(camera.errors, Names{"EC_DEVICE_LOST"});
+  EXPECT_EQ(camera.last_error(), "EC_DEVICE_LOST");
+  EXPECT_TRUE(camera.IsRunning());
+  EXPECT_TRUE(camera.Stop());
+}
+
+// Thirty 640x480 frames a second into a thread that does not pump: without a
+// bound they would pile up in its queue.
+TEST(CaptureGraph, StalledOwnerThreadKeepsFewRecordsAndFramesFlowAfterwards) {
+  Camera camera;
+  ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 640, 480, 30));
+  ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
+  std::this_thread::sleep_for(milliseconds(2000));
+  EXPECT_LE(camera.renderer()->records_in_flight(), VideoRender::kMaxRecordsInFlight);
+  EXPECT_GT(camera.renderer()->dropped(), 40u);
+  camera.frames.clear();
+  PumpFor(milliseconds(1000));
+  EXPECT_GE(camera.frames.size(), 20u);
+}
+
+// ---- Samples the graph cannot make: handed over directly on this thread ----
+
+TEST(SamplePath, DropsSamplesItCannotConvertSafely) {
+  Camera camera;
+  VideoRender renderer;
+  renderer.SetCallback(&camera);
+  std::vector<std::uint8_t> pixels(64 * 48 * 4, 0x80);
+  RawSample raw;
+  raw.data = pixels.data();
+  raw.size = pixels.size();
+  raw.media_type = {true, MediaSubtype::kYUY2, 64, 48, 16};
+  renderer.DoRenderSample(raw);
+  ASSERT_EQ(camera.frames.size(), 1u);  // direct, before DoRenderSample returned
+  raw.media_type.subtype = MediaSubtype::kRGB32;
+  renderer.DoRenderSample(raw);
+  raw.media_type = {true, MediaSubtype::kRGB24, 64, 100, 24};  // claims more than it holds
+  renderer.DoRenderSample(raw);
+  raw.media_type = {true, MediaSubtype::kARGB32, -64, 48, 32};
+  renderer.DoRenderSample(raw);
+  EXPECT_EQ(camera.frames.size(), 1u);
+}
+
+// ---- Device choice over plain entries ----
+
+TEST(DeviceSelection, DriverTextPicksTheDeviceElseTheFirstUsable) {
+  const std::vector<DeviceEntry> devices = {
+      {"/dev/video0", "Broken", false}, {"/dev/video1", "Cam", true}, {"", "Virtual", true}};
+  EXPECT_EQ(SelectDevice(devices, "/dev/video1"), 1u);
+  EXPECT_EQ(SelectDevice(devices, kVirtualCameraDriver), 2u);
+  EXPECT_EQ(SelectDevice(devices, "/dev/video0"), 1u);  // present but unusable
+  EXPECT_EQ(SelectDevice(devices, "/dev/VIDEO1"), 1u);
+  EXPECT_EQ(SelectDevice({devices[0], devices[1]}, kVirtualCameraDriver), 1u);
+  EXPECT_EQ(SelectDevice({devices[0]}, ""), std::nullopt);
+
+  kalo::video::DeviceList list{{"earlier", ""}};
+  EXPECT_TRUE(ListDevices(devices, list));
+  EXPECT_TRUE(ListDevices(devices, list));
+  EXPECT_EQ(list, (kalo::video::DeviceList{{"earlier", ""},
+                                           {"/dev/video1", "Cam"},
+                                           {kVirtualCameraDriver, "Virtual"},
+                                           {"/dev/video1", "Cam"},
+                                           {kVirtualCameraDriver, "Virtual"}}));
+  EXPECT_FALSE(ListDevices({devices[0]}, list));
+  EXPECT_EQ(list.size(), 5u);
+}
+
+// ---- The hidden window and the owner binding ----
+
+struct Owner {
+  void OnRecordSecondsLeft(std::int32_t s) { seconds.push_back(s); }
+  bool OnFrame(const VideoFrame*) { return ++frames > 0; }
   void OnCaptureError(const char* text) { errors.emplace_back(text); }
-
-  std::vector<std::int32_t> seconds_left;
-  std::vector<const VideoFrame*> frames;
-  std::vector<std::string> errors;
+  std::vector<std::int32_t> seconds;
+  int frames = 0;
+  Names errors;
 };
 
-// ---- The hidden window ----
+TEST(CaptureWindow, BindingForwardsAndDestructionLeavesNoWindowOrQueuedCopy) {
+  Owner owner;
+  auto capture = std::make_unique<kalo::video::VideoCapT<Owner>>();
+  capture->SetManager(&owner);
+  ASSERT_TRUE(capture->Open(kVirtualCameraDriver, 176, 144, 30));
+  ASSERT_TRUE(PumpUntil([&] { return owner.frames >= 2; }));
+  static_cast<VideoCapture&>(*capture).OnRecordSecondsLeft(3);
+  EXPECT_EQ(owner.seconds, std::vector<std::int32_t>{3});
 
-TEST(VideoCaptureWindow, ConstructionMakesOneHiddenWindowLinkedToTheObject) {
-  ASSERT_TRUE(CaptureWindows().empty());
-  VideoCapture capture;
-
-  std::vector<HWND> windows = CaptureWindows();
-  ASSERT_EQ(windows.size(), 1u);
-  HWND hwnd = windows.front();
-  EXPECT_EQ(hwnd, capture.hwnd());
-  EXPECT_EQ(plat::GetWindowText(hwnd), "VideoWnd");
-  EXPECT_EQ(plat::GetWindowLongPtr(hwnd, plat::GWLP_USERDATA),
-            reinterpret_cast<plat::LONG_PTR>(static_cast<VideoCapture*>(&capture)));
-  EXPECT_EQ(plat::GetWindowThreadProcessId(hwnd, nullptr), plat::GetCurrentThreadId());
-  plat::RECT rect;
-  ASSERT_TRUE(plat::GetClientRect(hwnd, &rect));
-  EXPECT_EQ(rect.right, 0);  // hidden: no client area, never shown
-  EXPECT_EQ(rect.bottom, 0);
-}
-
-TEST(VideoCaptureWindow, WindowBelongsToTheConstructingThread) {
-  plat::DWORD owner = 0;
-  plat::DWORD constructor = 0;
-  std::thread worker([&] {
-    VideoCapture capture;
-    constructor = plat::GetCurrentThreadId();
-    owner = plat::GetWindowThreadProcessId(capture.hwnd(), nullptr);
-  });
-  worker.join();
-  EXPECT_NE(owner, 0u);
-  EXPECT_EQ(owner, constructor);
-  EXPECT_NE(owner, plat::GetCurrentThreadId());
-  EXPECT_TRUE(CaptureWindows().empty());
-  EXPECT_FALSE(ClassIsRegistered());
-}
-
-TEST(VideoCaptureWindow, DestructionDestroysTheWindowAndUnregistersTheClass) {
-  HWND hwnd = 0;
-  {
-    VideoCapture capture;
-    hwnd = capture.hwnd();
-    ASSERT_NE(hwnd, 0u);
-    EXPECT_TRUE(ClassIsRegistered());
-  }
+  const plat::HWND hwnd = capture->hwnd();
+  ASSERT_EQ(plat::GetWindowText(hwnd), "VideoWnd");
+  auto copy = std::make_unique<std::uint8_t[]>(64);
+  ASSERT_TRUE(plat::PostMessage(hwnd, WM_CAPTURE_FRAME, 0, FrameCopyToMessage(std::move(copy))));
+  capture.reset();  // running, with a copy queued: ASan sees a leak if it is lost
   EXPECT_FALSE(plat::IsWindow(hwnd));
-  EXPECT_TRUE(CaptureWindows().empty());
-  EXPECT_FALSE(ClassIsRegistered());
-}
-
-TEST(VideoCaptureWindow, ObjectsOneAfterAnotherEachGetAWindow) {
-  for (int round = 0; round < 3; ++round) {
-    VideoCapture capture;
-    ASSERT_NE(capture.hwnd(), 0u) << "round " << round;
-    EXPECT_EQ(CaptureWindows().size(), 1u);
-  }
-  EXPECT_TRUE(CaptureWindows().empty());
-  EXPECT_FALSE(ClassIsRegistered());
-}
-
-TEST(VideoCaptureWindow, OverlappingObjectsShareTheClassUntilTheLastGoes) {
-  auto first = std::make_unique<VideoCapture>();
-  auto second = std::make_unique<VideoCapture>();
-  ASSERT_NE(first->hwnd(), 0u);
-  ASSERT_NE(second->hwnd(), 0u);
-  EXPECT_NE(first->hwnd(), second->hwnd());
-
-  first.reset();
-  // The class stays for the window that still uses it.
-  EXPECT_EQ(CaptureWindows(), std::vector<HWND>{second->hwnd()});
-  EXPECT_TRUE(ClassIsRegistered());
-
-  second.reset();
-  EXPECT_TRUE(CaptureWindows().empty());
-  EXPECT_FALSE(ClassIsRegistered());
-}
-
-// ---- Messages to the hidden window ----
-
-TEST(VideoCaptureMessages, GraphNotifyDrainsTheEventQueueAndReportsDeviceLoss) {
-  ProbeCapture capture;
-  FakeGraphEvents* events = capture.AttachEvents({0x0E, EC_DEVICE_LOST, 0x01});
-  ASSERT_TRUE(plat::PostMessage(capture.hwnd(), WM_GRAPH_NOTIFY, 0, 0));
-  EXPECT_EQ(events->taken(), 0);  // nothing happens before the queue is pumped
-
-  PumpMessages();
-  EXPECT_EQ(events->taken(), 3);
-  EXPECT_EQ(events->left(), 0u);
-  EXPECT_EQ(capture.errors, std::vector<std::string>{"EC_DEVICE_LOST"});
-  EXPECT_EQ(capture.last_error(), "EC_DEVICE_LOST");
-  EXPECT_FALSE(capture.IsRunning());
-}
-
-TEST(VideoCaptureMessages, GraphNotifyWithoutAGraphIsHarmless) {
-  ProbeCapture capture;
-  ASSERT_TRUE(plat::PostMessage(capture.hwnd(), WM_GRAPH_NOTIFY, 0, 0));
-  PumpMessages();
-  EXPECT_TRUE(capture.errors.empty());
-  EXPECT_FALSE(capture.HandleGraphEvents());
-}
-
-// Leaks of the copies show under the sanitizer build.
-TEST(VideoCaptureMessages, FrameCopyIsFreedWhenHandledWithoutARecording) {
-  VideoCapture capture;
-  ASSERT_TRUE(PostFrameCopy(capture.hwnd(), 176 * 144 * 4));
-  ASSERT_TRUE(plat::PostMessage(capture.hwnd(), WM_CAPTURE_FRAME, 0, 0));  // no copy at all
-  PumpMessages();
-  EXPECT_FALSE(FrameCopyQueued());
-}
-
-TEST(VideoCaptureMessages, FrameCopiesQueuedAtDestructionAreDroppedNotLeaked) {
-  auto capture = std::make_unique<ProbeCapture>();
-  capture->AttachEvents({EC_DEVICE_LOST});
-  HWND hwnd = capture->hwnd();
-  ASSERT_TRUE(PostFrameCopy(hwnd, 352 * 288 * 4));
-  ASSERT_TRUE(plat::PostMessage(hwnd, WM_GRAPH_NOTIFY, 0, 0));
-  ASSERT_TRUE(PostFrameCopy(hwnd, 352 * 288 * 4));
-  EXPECT_TRUE(FrameCopyQueued());
-
-  capture.reset();
-  EXPECT_FALSE(FrameCopyQueued());
-  EXPECT_FALSE(PostFrameCopy(hwnd, 16));  // the window is gone
-  // The graph notice still queued must not reach the destroyed object.
-  PumpMessages();
-}
-
-TEST(VideoCaptureMessages, UnlinkedWindowDropsFrameCopies) {
-  VideoCapture capture;
-  plat::SetWindowLongPtr(capture.hwnd(), plat::GWLP_USERDATA, 0);
-  ASSERT_TRUE(PostFrameCopy(capture.hwnd(), 64));
-  ASSERT_TRUE(plat::PostMessage(capture.hwnd(), WM_GRAPH_NOTIFY, 0, 0));
-  PumpMessages();
-  EXPECT_FALSE(FrameCopyQueued());
-}
-
-// ---- Results with no video device ----
-
-TEST(VideoCaptureNoDevice, OpenFailsButKeepsTheDriverAndNothingElse) {
-  VideoCapture capture;
-  capture.set_bit_rate(49000);
-  EXPECT_FALSE(capture.Open("/dev/video7", 640, 480, 15));
-  EXPECT_EQ(capture.driver(), "/dev/video7");
-  EXPECT_FALSE(capture.Open("", 0, 0, 0));
-  EXPECT_EQ(capture.driver(), "/dev/video7");  // an empty driver keeps the last one
-  EXPECT_FALSE(capture.Open("virtual video camera", 0, 0, 0));
-  EXPECT_EQ(capture.driver(), "virtual video camera");
-
-  EXPECT_FALSE(capture.IsRunning());
-  EXPECT_EQ(capture.width(), 176);
-  EXPECT_EQ(capture.height(), 144);
-  EXPECT_EQ(capture.frame_rate(), 30);
-  EXPECT_EQ(capture.bit_rate(), 49000);
-  EXPECT_EQ(capture.last_error(), "");
-}
-
-TEST(VideoCaptureNoDevice, ListDevicesLeavesTheHostsListAsItWas) {
-  VideoCapture capture;
-  kalo::video::DeviceList devices{{"/dev/video0", "Earlier entry"}};
-  EXPECT_FALSE(capture.ListDevices(devices));
-  EXPECT_EQ(devices, (kalo::video::DeviceList{{"/dev/video0", "Earlier entry"}}));
-  kalo::video::DeviceList empty;
-  EXPECT_FALSE(capture.ListDevices(empty));
-  EXPECT_TRUE(empty.empty());
-  EXPECT_EQ(capture.last_error(), "");  // no device is not an enumeration failure
-}
-
-TEST(VideoCaptureNoDevice, OperationsOnAGraphAnswerFalse) {
-  VideoCapture capture;
-  EXPECT_FALSE(capture.Stop());
-  EXPECT_FALSE(capture.ShowCameraProperties());
-  EXPECT_FALSE(capture.StartRecording("clip.avi", 10));
-  EXPECT_FALSE(capture.HandleGraphEvents());
-  EXPECT_FALSE(capture.IsRunning());
-  EXPECT_TRUE(plat::IsWindow(capture.hwnd()));
-}
-
-// ---- The owner binding ----
-
-TEST(VideoCapTBinding, ForwardsTheHooksToItsOwner) {
-  FakeOwner owner;
-  kalo::video::VideoCapT<FakeOwner> capture;
-  capture.SetManager(&owner);
-  EXPECT_EQ(capture.manager(), &owner);
-
-  // Called as the writer and the sample path call them: through the base.
-  VideoCapture& base = capture;
-  VideoFrame frame;
-  base.OnRecordSecondsLeft(7);
-  base.OnFrame(&frame);
-  base.OnCaptureError("EC_DEVICE_LOST");
-
-  EXPECT_EQ(owner.seconds_left, std::vector<std::int32_t>{7});
-  EXPECT_EQ(owner.frames, std::vector<const VideoFrame*>{&frame});
-  EXPECT_EQ(owner.errors, std::vector<std::string>{"EC_DEVICE_LOST"});
-}
-
-TEST(VideoCapTBinding, IsACaptureObjectWithItsWindow) {
-  FakeOwner owner;
-  std::unique_ptr<VideoCapture> capture = std::make_unique<kalo::video::VideoCapT<FakeOwner>>();
-  static_cast<kalo::video::VideoCapT<FakeOwner>*>(capture.get())->SetManager(&owner);
-  HWND hwnd = capture->hwnd();
-  EXPECT_EQ(plat::GetWindowLongPtr(hwnd, plat::GWLP_USERDATA),
-            reinterpret_cast<plat::LONG_PTR>(capture.get()));
-  EXPECT_FALSE(capture->Open("", 0, 0, 0));
-
-  capture.reset();  // through the base, as the manager destroys it
-  EXPECT_FALSE(plat::IsWindow(hwnd));
-  EXPECT_FALSE(ClassIsRegistered());
+  EXPECT_EQ(plat::FindWindow(VideoRender::kWindowClassName, nullptr), 0u);
+  PumpFor(milliseconds(50));
   EXPECT_TRUE(owner.errors.empty());
 }
 
