@@ -12,8 +12,8 @@
 
 #include "support/fake_codec.h"
 #include "support/fake_ksn_control.h"
+#include "support/video_packet.h"
 #include "plat/window.h"
-#include "protocol/video_packet_builder.h"
 #include "session/video_conf_session.h"
 
 namespace {
@@ -24,18 +24,11 @@ using kalo::video::VideoConfSession;
 constexpr std::size_t kPayload = 2000;
 
 std::string VideoPacket(std::uint8_t key, int width, int height, std::uint32_t seq) {
-  VIDEODATA::FrameInfo info;
-  info.seq = seq;
-  info.key_frame = key;
-  info.width = static_cast<std::uint16_t>(width);
-  info.height = static_cast<std::uint16_t>(height);
+  VIDEODATA::FrameInfo info = vc_test::TestFrameInfo(key, static_cast<std::uint16_t>(width),
+                                                     static_cast<std::uint16_t>(height), seq);
   info.frame_rate = 15;
   info.bitrate = 100000;
-  info.bit_count = 32;
-  const std::string payload(kPayload, static_cast<char>(seq));
-  sox::PackBuffer buffer;
-  const auto packet = VIDEODATA::BuildVideoPacket(buffer, info, payload.data(), payload.size());
-  return std::string(reinterpret_cast<const char*>(packet.data()), packet.size());
+  return vc_test::VideoPacket(info, std::string(kPayload, static_cast<char>(seq)));
 }
 
 class Events final : public kalo::video::ISessionEvents {
@@ -58,7 +51,9 @@ plat::HWND MakeWindow(int width, int height) {
                             plat::GetModuleHandle(nullptr), nullptr);
 }
 
-// Args: picture width and height, window width and height.
+// Args: picture width and height, window width and height; a hostile stream
+// (named in the arguments as width 0) alternates an 8192 x 8192 picture with
+// two sizes no decoder is made for.
 void BM_ReceiveDecodePaint(benchmark::State& state) {
   const int width = static_cast<int>(state.range(0));
   const int height = static_cast<int>(state.range(1));
@@ -79,6 +74,17 @@ void BM_ReceiveDecodePaint(benchmark::State& state) {
   session->AddWindow(window);
   session->Start();
 
+  if (width == 0) {
+    codecs->fail_creates = 1 << 30;
+    const std::string hostile = VideoPacket(1, 8192, 8192, 1) + VideoPacket(1, 3840, 2160, 2) +
+                                VideoPacket(1, 3840, 2156, 3);
+    for (auto _ : state)
+      control->Deliver("bench", hostile);
+    state.SetItemsProcessed(state.iterations() * 3);
+    session.Reset();
+    plat::DestroyWindow(window);
+    return;
+  }
   control->Deliver("bench", VideoPacket(1, width, height, 0));
   const std::string packet = VideoPacket(0, width, height, 1);
   for (auto _ : state)
@@ -96,6 +102,7 @@ void BM_ReceiveDecodePaint(benchmark::State& state) {
 BENCHMARK(BM_ReceiveDecodePaint)
     ->Args({352, 288, 352, 288})
     ->Args({176, 144, 640, 480})
+    ->Args({0, 0, 352, 288})
     ->Unit(benchmark::kMicrosecond);
 
 // memcpy of a picture of width x height 32-bit pixels: the least any path

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plat/types.h"
+#include "plat/handles.h"
 #include "videoconf/device_list.h"
 #include "videoconf/video_conf_observer.h"
 

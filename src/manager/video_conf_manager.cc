@@ -87,11 +87,11 @@ void VideoConfManager::LoadKSN(const VideoConfManagerSetup& setup) {
   }
   if (ksn_module_)
     return;
-  ksn_module_ = plat::LoadLibraryBeside(setup.ksn_library.c_str(), &kImageAnchor);
+  ksn_module_ = LoadedLibrary(plat::LoadLibraryBeside(setup.ksn_library.c_str(), &kImageAnchor));
   if (!ksn_module_)
     return;
   const auto create =
-      reinterpret_cast<KSNCreateFunc>(plat::GetProcAddress(ksn_module_, kKSNCreateExport));
+      reinterpret_cast<KSNCreateFunc>(plat::GetProcAddress(ksn_module_.get(), kKSNCreateExport));
   if (!create)
     return;
   // The new object comes with the reference that is the manager's.
@@ -115,8 +115,16 @@ void VideoConfManager::CreateCapture() {
 }
 
 void VideoConfManager::RegisterWithKSN() {
-  if (ksn_control_)
+  if (!ksn_control_)
+    return;
+  // Caught here: the exception's code lives in the library, which must not
+  // unload while the exception is alive, as it would if construction failed.
+  try {
     ksn_control_->RegisterObject(kObjectPath, static_cast<ksn::object*>(this));
+  } catch (const KSN::exception& e) {
+    DEBUG_LOG(6, "[VideoConfManager::RegisterWithKSN] exception: %s, error_code=%d", e.what(),
+              e.error_code);
+  }
 }
 
 void VideoConfManager::UnregisterFromKSN() {
@@ -155,8 +163,7 @@ void VideoConfManager::UnloadKSN() {
     return;
   COMM::RefPtr<KSNControl> control = std::move(ksn_control_);
   control.Reset();
-  plat::FreeLibrary(ksn_module_);
-  ksn_module_ = nullptr;
+  ksn_module_.Reset();
 }
 
 void VideoConfManager::OnTimer() {

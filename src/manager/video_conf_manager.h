@@ -16,6 +16,7 @@
 #include "external/ksn_control.h"
 #include "external/ksn_object.h"
 #include "manager/ksn_timer.h"
+#include "manager/loaded_library.h"
 #include "plat/types.h"
 #include "session/session_events.h"
 #include "session/video_conf_session.h"
@@ -137,7 +138,10 @@ class VideoConfManager final : public IVideoConfManager,
   template <typename Call>
   void TellObservers(Call call);
 
-  plat::HMODULE ksn_module_ = nullptr;
+  // Declared ahead of the control object, whose code it holds: members go
+  // in reverse order, so the object is released before the library unloads,
+  // even when construction fails half-way.
+  LoadedLibrary ksn_module_;
   COMM::RefPtr<KSNControl> ksn_control_;
   std::unique_ptr<VideoCapT<VideoConfManager>> capture_;
   std::string camera_driver_;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/debug_log.h"
+#include "external/picture_limits.h"
 #include "plat/kernel.h"
 #include "protocol/video_packet_reader.h"
 
@@ -137,11 +138,14 @@ void VideoConfSession::notifyClose(std::uint32_t code, const char* error,
 void VideoConfSession::notifyRecv(const std::string& handle) {
   if (handle != h_)
     return;
-  // A notification from inside a running parse leaves the bytes with the
-  // library for the next one: appending now could move the bytes the parse
-  // is reading.
-  if (Closing() || parsing_)
+  if (Closing())
     return;
+  // Appending inside a running parse could move the bytes it is reading: the
+  // parse drains the library once it ends.
+  if (parsing_) {
+    recv_pending_ = true;
+    return;
+  }
   const COMM::RefPtr<VideoConfSession> hold(this);
   bool lost = false;
   try {
@@ -217,7 +221,10 @@ void VideoConfSession::ParsePacket() {
   if (broken) {
     DEBUG_LOG(6, "[VideoConfSession::ParsePacket] runtime error");
     ReportClose();
+    return;
   }
+  if (std::exchange(recv_pending_, false))
+    notifyRecv(h_);
 }
 
 bool VideoConfSession::ShowFrame(const VideoFrame& frame, std::uint32_t payload_length,
@@ -227,8 +234,8 @@ bool VideoConfSession::ShowFrame(const VideoFrame& frame, std::uint32_t payload_
   // picture would be decoded into, or painted from, a buffer too short.
   const std::uint64_t size = std::uint64_t{static_cast<std::uint32_t>(std::max(frame.stride, 0))} *
                              static_cast<std::uint32_t>(std::max(frame.height, 0));
-  if (bit_count != kShownBitCount || frame.width <= 0 || frame.height <= 0 ||
-      frame.stride < std::int64_t{4} * frame.width || size > kMaxPictureBytes) {
+  if (bit_count != kShownBitCount || !PictureSizeAllowed(frame.width, frame.height) ||
+      frame.stride < std::int64_t{4} * frame.width) {
     DEBUG_LOG(6,
               "[VideoConfSession::ShowFrame] picture cannot be held: width=%d, height=%d, "
               "bit_count=%u, h=%s",
@@ -270,29 +277,12 @@ bool VideoConfSession::PrepareDecoder(const VideoFrame& frame, std::uint64_t siz
                                       std::uint16_t bit_count, std::uint16_t frame_rate,
                                       std::uint32_t bitrate) {
   const auto rate = static_cast<float>(frame_rate);
-  bool renew = true;
-  if (video_decoder_) {
-    const std::int32_t r =
-        video_decoder_->check(frame.width, frame.height, rate, bitrate, bit_count);
-    // A decoder that calls a picture of another size the same is not
-    // trusted with it.
-    renew = r != -1 || decoder_size_ != size;
-    if (renew) {
-      image_.reset();
-      image_size_ = 0;
-    }
-  }
-  if (!image_ || renew) {
-    image_.reset();
-    image_size_ = 0;
-    // Cleared, so that a decoder that writes less shows black, never old heap.
-    image_.reset(new (std::nothrow) std::uint8_t[size]());
-    if (!image_) {
-      DEBUG_LOG(6, "[VideoConfSession::ShowFrame] image_ create failed");
-      return false;
-    }
-    image_size_ = size;
-  }
+  // A decoder that calls a picture of another size the same is not trusted
+  // with it.
+  const bool renew = !video_decoder_ ||
+                     video_decoder_->check(frame.width, frame.height, rate, bitrate, bit_count) !=
+                         -1 ||
+                     decoder_size_ != size;
   if (renew) {
     std::unique_ptr<IVCodec> decoder;
     try {
@@ -309,6 +299,20 @@ bool VideoConfSession::PrepareDecoder(const VideoFrame& frame, std::uint64_t siz
     }
     video_decoder_->open(frame.width, frame.height, rate, bitrate, bit_count);
     decoder_size_ = size;
+  }
+  // Memory for a picture only once a decoder has taken its parameters, and
+  // kept while it is big enough: a stream of sizes that no decoder accepts,
+  // or that alternate, costs no allocation per packet. Not cleared: a
+  // decoder that answers true has written the whole picture.
+  if (image_size_ < size) {
+    image_.reset();
+    image_size_ = 0;
+    image_.reset(new (std::nothrow) std::uint8_t[size]);
+    if (!image_) {
+      DEBUG_LOG(6, "[VideoConfSession::ShowFrame] image_ create failed");
+      return false;
+    }
+    image_size_ = size;
   }
   return true;
 }

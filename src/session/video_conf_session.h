@@ -50,10 +50,10 @@ class VideoConfSession final : public ksn::object, public COMM::SimpleRefCount {
   static constexpr std::uint32_t kRecvChunk = 32000;
   // At least this long (100 ns units: 50 microseconds) between two frames shown.
   static constexpr std::int64_t kMinShowInterval = 500;
-  // The largest decoded picture a session holds: bigger than any camera's
-  // (8192 x 8192 at 32 bits), small enough that a peer's header cannot make
-  // the session allocate gigabytes.
-  static constexpr std::uint64_t kMaxPictureBytes = std::uint64_t{8192} * 8192 * 4;
+  // Pictures are shown up to kMaxPictureWidth x kMaxPictureHeight
+  // (external/picture_limits.h): far above anything a sender of this system
+  // makes, and small enough that a peer's header cannot make a receiver
+  // allocate without bound.
   // The only pixel size the windows paint.
   static constexpr std::uint16_t kShownBitCount = 32;
 
@@ -145,6 +145,7 @@ class VideoConfSession final : public ksn::object, public COMM::SimpleRefCount {
   std::uint64_t decoder_size_ = 0;  // picture bytes the decoder was opened for
   std::unique_ptr<std::uint8_t[]> recv_chunk_;
   bool parsing_ = false;
+  bool recv_pending_ = false;  // a data notification came during a parse
   bool stopped_ = false;
   bool close_reported_ = false;
 };

@@ -224,6 +224,16 @@ TEST_F(VideoConfModuleTest, WithoutTheExportNoControlObjectIsTouched) {
   EXPECT_EQ(Journal(), (std::vector<std::string>{"load from " + dir_.path().string(), "unload"}));
 }
 
+TEST_F(VideoConfModuleTest, AConstructionThatFailsAfterLoadingUnloadsTheLibrary) {
+  setenv("FAKE_KSN_OUT_OF_MEMORY_IN", "RegisterObject", 1);
+  Load(Peer::kPresent);
+  EXPECT_EQ(get_(), nullptr);
+  unsetenv("FAKE_KSN_OUT_OF_MEMORY_IN");
+  std::vector<std::string> expected = BuiltEvents();
+  expected.insert(expected.end(), {"release", "unload"});
+  EXPECT_EQ(Journal(), expected);
+}
+
 // ---------------------------------------------------------------------------
 // The timer window
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,11 +11,13 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/debug_log.h"
 #include "support/fake_codec.h"
 #include "support/fake_ksn_control.h"
+#include "support/failing_allocator.h"
 #include "support/host_window.h"
 #include "support/log_lines.h"
 #include "support/video_packet.h"
@@ -359,6 +362,47 @@ TEST_F(SessionTest, ADecoderThatThrowsOrRefusesCostsOnlyThatFrame) {
   EXPECT_EQ(Painted(session, window.hwnd()), 1u);
   EXPECT_EQ(codecs_->made, 1);  // the same decoder all along
   EXPECT_TRUE(manager_.events.empty());
+}
+
+TEST_F(SessionTest, AHostileStreamAllocatesNoPictureWithoutADecoder) {
+  VideoConfSession* session = Open("c1");
+  HostWindow window(16, 16);
+  session->AddWindow(window.hwnd());
+  // Past the bound, then sizes within it that alternate, with no decoder to
+  // be had: a picture allocation would fail here and be logged.
+  codecs_->fail_creates = 1000;
+  const vc_test::ScopedAllocationLimit no_pictures(1 << 20);
+  std::string stream;
+  for (int i = 0; i < 20; ++i) {
+    stream += VideoPacket(1, 8192, 8192, 1, 1);
+    stream += VideoPacket(1, 3840, i % 2 ? 2160 : 2156, 2, 1);
+  }
+  now_ += 1000000;
+  step_ = 1000;  // 100 us: every frame passes the show interval
+  control_->Deliver("c1", stream);
+  const Calls log = Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "[VideoConfSession::ShowFrame] picture cannot be held: width=8192, "
+                       "height=8192, bit_count=32, h=c1"),
+            20);
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "[VideoConfSession::ShowFrame] video_decoder_ create failed"),
+            20);
+  EXPECT_EQ(log.size(), 40u);  // "image_ create failed" never
+  EXPECT_TRUE(manager_.events.empty());
+}
+
+TEST_F(SessionTest, DataNotifiedDuringAParseIsDrainedWhenItEnds) {
+  VideoConfSession* session = Open("c1");
+  HostWindow window(16, 16);
+  session->AddWindow(window.hwnd());
+  codecs_->on_decode = [&, once = true]() mutable {
+    if (std::exchange(once, false))
+      control_->Deliver("c1", VideoPacket(0, 16, 16, 2));
+  };
+  control_->Deliver("c1", VideoPacket(1, 16, 16, 1));
+  EXPECT_EQ(control_->queued("c1"), 0u);
+  EXPECT_EQ(Painted(session, window.hwnd()), 2u);
 }
 
 TEST_F(SessionTest, APictureThatCannotBeHeldIsDroppedWithoutDecoding) {

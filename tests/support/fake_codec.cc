@@ -53,6 +53,8 @@ std::int32_t FakeCodec::check(std::int32_t width, std::int32_t height, float fra
 bool FakeCodec::decode(const std::uint8_t* data, std::uint32_t length, std::uint8_t* picture,
                        std::uint32_t* picture_length) {
   journal_->Add("decode " + Name() + " " + std::to_string(length));
+  if (journal_->on_decode)
+    journal_->on_decode();
   if (journal_->throw_decodes > 0) {
     --journal_->throw_decodes;
     throw std::runtime_error("fake decode failure");

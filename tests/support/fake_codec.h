@@ -29,6 +29,8 @@ struct CodecJournal {
   bool decode_answer = true;
   // A codec that calls every parameter set the one it works with.
   bool check_says_same = false;
+  // Runs inside every decode, before it answers.
+  std::function<void()> on_decode;
   // Runs inside every codec's destructor, with its number.
   std::function<void(int id)> on_destroy;
   // Pictures larger than this are written only at their first and last row,

@@ -1,10 +1,12 @@
 // A stand-in for the peer-network library, loaded by the module as the real
 // one is: FakeKSNControl behind "iksnCreate", its journal the file that
 // FAKE_KSN_JOURNAL names, with the library's own load, create and unload.
+// FAKE_KSN_OUT_OF_MEMORY_IN names a call that always throws std::bad_alloc.
 // Built twice: with its export, and without it.
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "support/fake_ksn_control.h"
@@ -40,6 +42,12 @@ extern "C" __attribute__((visibility("default"))) KSNControl* iksnCreate() {
   vc_test::AppendLine(JournalPath(), "create");
   vc_test::FakeKSNControl* control = vc_test::FakeKSNControl::CreateRaw();
   control->journal = JournalPath();
+  if (const char* failing = std::getenv("FAKE_KSN_OUT_OF_MEMORY_IN")) {
+    control->inside = [name = std::string(failing)](const std::string& call, const std::string&) {
+      if (call == name)
+        throw std::bad_alloc();
+    };
+  }
   return control;
 }
 #endif

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plat/handles.h"
+
 namespace plat {
 
 using UINT = std::uint32_t;
@@ -15,18 +17,12 @@ using LRESULT = std::intptr_t;
 using LONG_PTR = std::intptr_t;
 using UINT_PTR = std::uintptr_t;
 
-// A window handle: 32 bits, 0 is none. Handles of destroyed windows are not
-// reused until the 32-bit counter wraps.
-using HWND = std::uint32_t;
 // The module handle of an image loaded with LoadLibrary (a dlopen handle).
 using HMODULE = void*;
 // The instance handle that window classes are registered under.
 using HINSTANCE = void*;
 // A device context: which window a paint call draws into.
 enum class HDC : std::uint32_t { none = 0 };
-// A region: a set of rectangles, owned by its creator until SetWindowRgn.
-struct Region;
-using HRGN = Region*;
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
