@@ -79,7 +79,6 @@ class CAVIFile {
   std::string file_name_;
   std::int32_t width_;
   std::int32_t height_;
-  std::int32_t bits_per_pixel_ = 24;
   std::size_t image_bytes_ = 0;  // one frame's padded 24-bit rows
   AppendFile file_;              // open from the first frame on
   std::int32_t seconds_limit_;

@@ -1,38 +1,28 @@
-// Frames whose every pixel differs with its place and its frame number, so
-// that a frame out of place, a row upside down or a shifted byte shows.
+// Frames whose every pixel differs with its place and frame number, so that a
+// frame out of place, a row upside down or a shifted byte shows.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-inline std::uint8_t TestChannel(int x, int y, int n, int c) {
-  const int values[3] = {x * 7 + n, y * 11 + 2 * n, x * y + 3 * n};
-  return static_cast<std::uint8_t>(values[c]);
+inline char TestChannel(int x, int y, int n, int c) {
+  return static_cast<char>(c == 0 ? x * 7 + n : c == 1 ? y * 11 + 2 * n : x * y + 3 * n);
 }
 
-// Frame n as capture hands it over: 32-bit, rows bottom-up.
-inline std::vector<std::uint8_t> TestFrame(int width, int height, int n) {
-  std::vector<std::uint8_t> frame(static_cast<std::size_t>(width) * height * 4, 0xA5);
-  for (int y = 0; y < height; ++y) {
+// Frame n as capture hands it over (32-bit, rows bottom-up) when `bytes` is 4,
+// or as a player shows it (24-bit, rows top-down) when `bytes` is 3.
+inline std::string TestFrame(int width, int height, int n, int bytes = 4) {
+  std::string frame;
+  for (int row = 0; row < height; ++row) {
     for (int x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        frame[(static_cast<std::size_t>(y) * width + x) * 4 + c] = TestChannel(x, y, n, c);
-      }
+      const int y = bytes == 4 ? row : height - 1 - row;
+      frame += {TestChannel(x, y, n, 0), TestChannel(x, y, n, 1), TestChannel(x, y, n, 2)};
+      frame.append(bytes - 3, '\xA5');
     }
   }
   return frame;
 }
 
-// Frame n as a player shows it: 24-bit, rows top-down, no padding.
-inline std::string ShownFrame(int width, int height, int n) {
-  std::string shown;
-  for (int row = 0; row < height; ++row) {
-    for (int x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) {
-        shown.push_back(static_cast<char>(TestChannel(x, height - 1 - row, n, c)));
-      }
-    }
-  }
-  return shown;
+inline const std::uint8_t* Pixels(const std::string& frame) {
+  return reinterpret_cast<const std::uint8_t*>(frame.data());
 }
