@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "capture/aligned_buffer.h"
 #include "plat/types.h"
 
 // A copy of one frame's pixels for the AVI writer; lParam holds the copy,
@@ -13,7 +14,14 @@ inline constexpr plat::UINT WM_CAPTURE_FRAME = plat::WM_USER + 10;
 // The camera graph has queued events; wParam and lParam are 0.
 inline constexpr plat::UINT WM_GRAPH_NOTIFY = plat::WM_USER + 13;
 
-using FrameCopy = std::unique_ptr<std::uint8_t[]>;
+// The copy keeps the size its pixels have: the writer is told the truth even
+// when the capture size changed meanwhile.
+struct FrameCopyData {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  AlignedBuffer pixels;  // height x 4 * width bytes, bottom-up
+};
+using FrameCopy = std::unique_ptr<FrameCopyData>;
 
 // Hands a copy over to a message; the copy must not be touched afterwards.
 inline plat::LPARAM FrameCopyToMessage(FrameCopy copy) {
@@ -22,5 +30,5 @@ inline plat::LPARAM FrameCopyToMessage(FrameCopy copy) {
 
 // Takes the copy back from a WM_CAPTURE_FRAME's lParam (null for 0).
 inline FrameCopy FrameCopyFromMessage(plat::LPARAM lparam) {
-  return FrameCopy(reinterpret_cast<std::uint8_t*>(lparam));
+  return FrameCopy(reinterpret_cast<FrameCopyData*>(lparam));
 }

@@ -1,5 +1,6 @@
 #include "capture/video_capture.h"
 
+#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>
@@ -22,6 +23,25 @@ constexpr plat::DWORD WS_OVERLAPPEDWINDOW = 0x00CF0000;
 // unregistration name the same class.
 plat::HINSTANCE ProcessInstance() {
   return plat::GetModuleHandle(nullptr);
+}
+
+// From the last dot of the last path component, the dot included; empty
+// when there is none.
+std::string PathExtension(const std::string& path) {
+  const std::size_t name = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (name != std::string::npos && dot < name)) {
+    return {};
+  }
+  return path.substr(dot);
+}
+
+std::string TrimSpaces(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 std::vector<DeviceEntry> Entries(const std::vector<CameraDevice>& devices) {
@@ -117,10 +137,11 @@ void VideoCapture::HandleWindowMessage(plat::HWND hwnd, plat::UINT message, plat
   if (message == WM_GRAPH_NOTIFY) {
     HandleGraphEvents();
   } else if (message == WM_CAPTURE_FRAME) {
-    FrameCopy copy = FrameCopyFromMessage(lparam);
-    // TODO(avi writer): hand the copy to the recording in progress at
-    // width_ x height_, and end the recording when the writer refuses it.
     // Without a recording the copy is freed unwritten.
+    FrameCopy copy = FrameCopyFromMessage(lparam);
+    if (copy && avi_ && !avi_->WriteFrame(copy->pixels.get(), copy->width, copy->height)) {
+      EndRecording();
+    }
   }
 }
 
@@ -178,7 +199,36 @@ bool VideoCapture::ConvertSample(SampleRecord* record, VideoFrame& frame) {
   return true;
 }
 
-void VideoCapture::PostFrameToRecorder(const VideoFrame& frame) {}
+void VideoCapture::PostFrameToRecorder(const VideoFrame& frame) {
+  if (!avi_ || !avi_->IsOpen()) {
+    return;
+  }
+  const std::size_t bytes = static_cast<std::size_t>(frame.height) * frame.stride;
+  FrameCopy copy;
+  try {
+    copy = std::make_unique<FrameCopyData>();
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  copy->pixels = MakeAlignedBuffer(bytes);
+  if (!copy->pixels) {
+    return;  // this frame is missing from the file; the next may fit
+  }
+  copy->width = frame.width;
+  copy->height = frame.height;
+  std::memcpy(copy->pixels.get(), frame.data, bytes);
+  const plat::LPARAM lparam = FrameCopyToMessage(std::move(copy));
+  if (!plat::PostMessage(hwnd_, WM_CAPTURE_FRAME, 0, lparam)) {
+    FrameCopyFromMessage(lparam);
+  }
+}
+
+void VideoCapture::EndRecording() {
+  if (avi_) {
+    avi_->ClearOwner();
+    avi_.reset();
+  }
+}
 
 void VideoCapture::OnRecordSecondsLeft(std::int32_t seconds) {}
 
@@ -212,8 +262,9 @@ bool VideoCapture::Open(const std::string& driver, std::int32_t width, std::int3
   }
   // A device that refuses the rate keeps its own.
   SetFrameRate(moniker_->caps, frame_rate, frame_rate_, format);
-  renderer_.reset(new (std::nothrow) VideoRender());
-  if (!renderer_) {
+  try {
+    renderer_ = std::make_unique<VideoRender>();
+  } catch (const std::bad_alloc&) {
     ReleaseGraph();
     return false;
   }
@@ -281,7 +332,7 @@ void VideoCapture::ReleaseGraph() {
   // undelivered.
   graph_.reset();
   renderer_.reset();
-  // TODO(avi writer): end a recording in progress (detach, close, clear).
+  EndRecording();
 }
 
 bool VideoCapture::ListDevices(kalo::video::DeviceList& devices) {
@@ -298,10 +349,18 @@ bool VideoCapture::ShowCameraProperties() {
 }
 
 bool VideoCapture::StartRecording(const std::string& path, std::int32_t seconds) {
-  // TODO(avi writer): the ".avi" test on the trimmed path, then a new writer
-  // for `path` at width_ x height_. Without a writer nothing can record, and
-  // no recording is claimed.
-  return false;
+  if (PathExtension(TrimSpaces(path)) != ".avi") {
+    return false;
+  }
+  EndRecording();
+  // A writer that cannot work refuses its first frame, which ends it.
+  try {
+    avi_ = std::make_unique<CAVIFile>(path, width_, height_, seconds);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  avi_->SetOwner(this);
+  return true;
 }
 
 bool VideoCapture::HandleGraphEvents() {

@@ -14,11 +14,13 @@
 #include "common/video_frame.h"
 #include "pixel/pixel_converter.h"
 #include "plat/types.h"
+#include "record/avi_file.h"
+#include "record/record_owner.h"
 #include "videoconf/device_list.h"
 
 // Everything here runs on the thread that constructed the object: it owns the
 // hidden window, so it must pump messages, and it alone may destroy the object.
-class VideoCapture : public VideoCallback {
+class VideoCapture : public VideoCallback, public RecordOwner {
  public:
   // The system's cameras.
   VideoCapture();
@@ -30,7 +32,7 @@ class VideoCapture : public VideoCallback {
   // Hooks, in this order; the owner binding overrides the last three.
   void OnSample(SampleRecord* record) override;
   // Whole seconds of recording left, after every second written.
-  virtual void OnRecordSecondsLeft(std::int32_t seconds);
+  void OnRecordSecondsLeft(std::int32_t seconds) override;
   // A captured frame; its pixels are valid only during the call.
   virtual void OnFrame(const VideoFrame* frame);
   // The camera failed while running ("EC_DEVICE_LOST").
@@ -52,8 +54,11 @@ class VideoCapture : public VideoCallback {
   bool ListDevices(kalo::video::DeviceList& devices);
   // Cameras here have no settings sheets of their own: always false.
   bool ShowCameraProperties();
-  // Records the camera into an AVI file for `seconds`.
+  // Records the camera into an AVI file for `seconds`, ending a recording in
+  // progress first. False, and nothing created, unless the path (without
+  // surrounding spaces) ends in ".avi"; the file is made under `path` as given.
   bool StartRecording(const std::string& path, std::int32_t seconds);
+  bool IsRecording() const { return avi_ != nullptr; }
   // Drains the graph's event queue; false when there is no graph.
   bool HandleGraphEvents();
 
@@ -94,6 +99,8 @@ class VideoCapture : public VideoCallback {
   bool ConvertSample(SampleRecord* record, VideoFrame& frame);
   // A copy of the frame to the recording in progress, through the window.
   void PostFrameToRecorder(const VideoFrame& frame);
+  // Detaches and destroys the writer, which completes the file.
+  void EndRecording();
 
   plat::HWND hwnd_ = 0;  // 0 when the window could not be made
   std::int32_t width_ = 176;
@@ -109,6 +116,6 @@ class VideoCapture : public VideoCallback {
   bool running_ = false;                 // from a successful run until a successful stop
   std::string driver_;                   // last non-empty driver given to Open
   std::string last_error_;               // never cleared
-  // TODO(avi writer): the recording in progress, an owned writer, comes here.
+  std::unique_ptr<CAVIFile> avi_;        // the recording in progress
   PixelConverter converter_;
 };

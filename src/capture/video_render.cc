@@ -1,6 +1,7 @@
 #include "capture/video_render.h"
 
 #include <cstring>
+#include <new>
 
 #include "plat/message.h"
 #include "plat/window.h"
@@ -30,8 +31,10 @@ std::unique_ptr<SampleRecord> CopySample(const RawSample& sample) {
   if (sample.data == nullptr || bytes == 0 || bytes > INT32_MAX) {
     return nullptr;
   }
-  auto record = std::unique_ptr<SampleRecord>(new (std::nothrow) SampleRecord);
-  if (!record) {
+  std::unique_ptr<SampleRecord> record;
+  try {
+    record = std::make_unique<SampleRecord>();
+  } catch (const std::bad_alloc&) {
     return nullptr;
   }
   record->data = MakeAlignedBuffer(bytes);

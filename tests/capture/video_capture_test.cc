@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "plat/kernel.h"
 #include "plat/message.h"
 #include "plat/window.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -50,9 +52,11 @@ class Camera : public VideoCapture {
         {f->width, f->height, f->stride, f->timestamp, plat::GetCurrentThreadId(), first, last});
   }
   void OnCaptureError(const char* text) override { errors.emplace_back(text); }
+  void OnRecordSecondsLeft(std::int32_t seconds) override { seconds_left.push_back(seconds); }
 
   std::vector<SeenFrame> frames;
   std::vector<std::string> errors;
+  std::vector<std::int32_t> seconds_left;
 };
 
 // Pumps this thread's queue until `done` or the time is up.
@@ -211,6 +215,48 @@ TEST(CaptureGraph, StalledOwnerThreadKeepsFewRecordsAndFramesFlowAfterwards) {
   EXPECT_GE(camera.frames.size(), 20u);
 }
 
+// "width,height,frames" as ffprobe reads the file's video stream.
+std::string Probe(const std::string& path) {
+  const std::string command =
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=width,height,nb_read_frames -of csv=p=0 '" +
+      path + "'";
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+      out += buffer;
+    }
+    pclose(pipe);
+  }
+  return out;
+}
+
+TEST(Recording, VirtualCameraRecordsWholeSecondsThatFfprobeReads) {
+  vc_test::TempDir dir;
+  const std::string first = (dir.path() / "first.avi").string();
+  const std::string clip = (dir.path() / "clip.avi").string();
+  Camera camera;
+  ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 176, 144, 30));
+  EXPECT_FALSE(camera.StartRecording(clip.substr(0, clip.size() - 3) + "AVI", 2));
+  EXPECT_FALSE(camera.StartRecording(clip.substr(0, clip.size() - 4), 2));
+  ASSERT_TRUE(camera.StartRecording(first, 60));
+  ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 5; }));
+  // The second recording ends the first; spaces pass the extension test and
+  // stay in the file's name.
+  ASSERT_TRUE(camera.StartRecording(clip + " ", 2));
+  ASSERT_TRUE(PumpUntil([&] { return !camera.IsRecording(); }));
+  EXPECT_EQ(camera.seconds_left, (std::vector<std::int32_t>{1, 0}));
+  EXPECT_EQ(Probe(clip + " "), "176,144,14\n");
+  EXPECT_TRUE(Probe(first).starts_with("176,144,")) << Probe(first);
+  EXPECT_FALSE(std::filesystem::exists(clip));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "clip.AVI"));
+  // A recording ends with the graph.
+  ASSERT_TRUE(camera.StartRecording(clip, 60));
+  EXPECT_TRUE(camera.Stop());
+  EXPECT_FALSE(camera.IsRecording());
+}
+
 // ---- Samples the graph cannot make: handed over directly on this thread ----
 
 TEST(SamplePath, DropsSamplesItCannotConvertSafely) {
@@ -279,7 +325,8 @@ TEST(CaptureWindow, BindingForwardsAndDestructionLeavesNoWindowOrQueuedCopy) {
 
   const plat::HWND hwnd = capture->hwnd();
   ASSERT_EQ(plat::GetWindowText(hwnd), "VideoWnd");
-  auto copy = std::make_unique<std::uint8_t[]>(64);
+  auto copy = std::make_unique<FrameCopyData>();
+  copy->pixels = MakeAlignedBuffer(64);
   ASSERT_TRUE(plat::PostMessage(hwnd, WM_CAPTURE_FRAME, 0, FrameCopyToMessage(std::move(copy))));
   capture.reset();  // running, with a copy queued: ASan sees a leak if it is lost
   EXPECT_FALSE(plat::IsWindow(hwnd));
