@@ -13,9 +13,9 @@
 #include "support/host_window.h"
 #include "manager/video_conf_manager.h"
 #include "plat/gdi.h"
-#include "protocol/video_packet_builder.h"
 #include "support/temp_dir.h"
 #include "support/pump.h"
+#include "support/video_packet.h"
 #include "support/log_lines.h"
 
 namespace {
@@ -30,19 +30,10 @@ using vc_test::CodecJournal;
 using vc_test::FakeKSNControl;
 using Calls = std::vector<std::string>;
 
+// A frame with a 10-byte payload of `tag`, which the fake codec paints.
 std::string VideoPacket(std::uint8_t key, std::uint16_t width, std::uint16_t height,
                         std::uint8_t tag) {
-  VIDEODATA::FrameInfo info;
-  info.key_frame = key;
-  info.width = width;
-  info.height = height;
-  info.frame_rate = 15;
-  info.bitrate = 100000;
-  info.bit_count = 32;
-  const std::string payload(10, static_cast<char>(tag));
-  sox::PackBuffer buffer;
-  const auto packet = VIDEODATA::BuildVideoPacket(buffer, info, payload.data(), payload.size());
-  return std::string(reinterpret_cast<const char*>(packet.data()), packet.size());
+  return vc_test::VideoPacket(key, width, height, tag, 10);
 }
 
 // Writes down what it hears, "<name> ready <cid>" and "<name> close <reason>
