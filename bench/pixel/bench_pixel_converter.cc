@@ -1,10 +1,16 @@
 // PixelConverter side by side with libyuv, the library a user would otherwise
-// pick: YUY2 frames to bottom-up 32-bit pictures at the usual camera sizes,
-// each of our kernels and the dispatched path, with hot buffers (one frame
-// converted again and again) and cold ones (a rotation through buffers much
-// larger than the last-level cache); a copy with the same traffic as the
-// conversion (read 2wh bytes, write 4wh bytes) as the floor; and the
-// nearest-neighbour scaler against libyuv's unfiltered ARGBScale.
+// pick, and with the memory floor: YUY2 frames to bottom-up 32-bit pictures at
+// the usual camera sizes, through the public routine and through each kernel,
+// hot (one frame converted again and again) and cold (a rotation through
+// memory much larger than the last-level cache), with destinations on a cache
+// line and 16 bytes off one, as a plain heap allocation gives. The floor moves
+// the conversion's bytes (read 2wh, write 4wh) with 64-byte vector loads and
+// stores and does nothing else. Then the nearest-neighbour scaler against
+// libyuv's unfiltered ARGBScale.
+//
+// Run pinned to one core, e.g.
+//   taskset -c 1 bench_pixel_converter --benchmark_filter=Yuy2
+// and read the "min" (best of the repetitions) or "median" rows.
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,9 +19,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <immintrin.h>
 #include <libyuv.h>
 
 #include "pixel/cpu_features.h"
@@ -50,29 +58,25 @@ Memory Allocate(std::size_t bytes) {
 }
 
 // The memory that cold runs cycle through: three times the last-level cache,
-// allocated and touched once for the whole run.
+// at least 256 MiB and at most 1 GiB, allocated once for the whole run.
 std::uint8_t* ColdPool(std::size_t& bytes) {
   static std::size_t size = 0;
   static Memory pool = [] {
     long llc = sysconf(_SC_LEVEL3_CACHE_SIZE);
-    if (llc <= 0) {
-      llc = 64L << 20;
-    }
-    size = std::clamp<std::size_t>(3 * std::size_t(llc), 256u << 20, 4ull << 30);
+    size = std::clamp<std::size_t>(3 * std::size_t(std::max(llc, 0L)), 256u << 20, 1u << 30);
     return Allocate(size);
   }();
   bytes = size;
   return pool.get();
 }
 
-// One YUY2 source and one 32-bit destination, both page-aligned; cold runs
-// cycle through as many pairs as the cold pool holds.
+// YUY2 sources and 32-bit destinations, page-aligned, with room for a
+// destination moved off its line; cold runs cycle through as many pairs as the
+// cold pool holds.
 class Frames {
  public:
-  Frames(Size size, bool cold) : size_(size) {
-    const std::size_t src = SrcBytes(), dst = DstBytes();
-    // Page-aligned, with room for a destination moved by up to 64 bytes.
-    const std::size_t pair = (src + 4095) / 4096 * 4096 + (dst + 64 + 4095) / 4096 * 4096;
+  Frames(Size size, bool cold, int offset) : size_(size) {
+    const std::size_t src = Round(SrcBytes()), pair = src + Round(DstBytes() + 64);
     std::uint8_t* base;
     std::size_t count = 1;
     if (cold) {
@@ -84,7 +88,7 @@ class Frames {
       base = own_.get();
     }
     for (std::size_t i = 0; i < count; ++i, base += pair) {
-      slots_.push_back({base, base + (src + 4095) / 4096 * 4096});
+      slots_.push_back({base, base + src + offset});
     }
   }
 
@@ -101,8 +105,13 @@ class Frames {
     next_ = next_ + 1 == slots_.size() ? 0 : next_ + 1;
     return s;
   }
+  // The first source row's destination: the last row in memory.
+  std::uint8_t* LastRow(const Slot& s) const {
+    return s.dst + std::ptrdiff_t(size_.height - 1) * size_.width * 4;
+  }
 
  private:
+  static std::size_t Round(std::size_t bytes) { return (bytes + 4095) / 4096 * 4096; }
   Size size_;
   Memory own_;
   std::vector<Slot> slots_;
@@ -115,39 +124,45 @@ void Finish(benchmark::State& state, const Frames& frames) {
   state.counters["px"] = frames.size().width * frames.size().height;
 }
 
-// Our conversion with one kernel, bottom-up as Yuy2ToRgb32 writes it.
-void BM_Yuy2Kernel(benchmark::State& state, pixel_kernels::Yuy2RowFn kernel, pixel_kernels::CpuFeature feature,
-                   Size size, bool cold, bool stream) {
-  if (!pixel_kernels::CpuHas(feature)) {
-    state.SkipWithError("not on this processor");
+// The floor: each source row's bytes go into both halves of its bottom-up
+// destination row with 64-byte vector loads and stores.
+__attribute__((target("avx512f"))) void CopyRows(const std::uint8_t* src, std::uint8_t* last, int w,
+                                                 int h) {
+  const int n = w * 2;
+  for (int y = 0; y < h; ++y, src += n, last -= 2 * n) {
+    int i = 0;
+    for (; i + 64 <= n; i += 64) {
+      const __m512i v = _mm512_loadu_si512(src + i);
+      _mm512_storeu_si512(last + 2 * i, v);
+      _mm512_storeu_si512(last + 2 * i + 64, v);
+    }
+    std::memcpy(last + 2 * i, src + i, std::size_t(n - i));
+    std::memcpy(last + n + i, src + i, std::size_t(n - i));
+  }
+}
+
+void BM_Floor(benchmark::State& state, Size size, bool cold, int offset) {
+  if (!pixel_kernels::CpuHas(pixel_kernels::kCpuAvx512F)) {
+    state.SkipWithError("the floor uses AVX-512F");
     return;
   }
-  Frames frames(size, cold);
-  const int w = size.width, h = size.height;
+  Frames frames(size, cold, offset);
   for (auto _ : state) {
     const Frames::Slot& s = frames.Next();
-    const std::uint8_t* src = s.src;
-    std::uint8_t* row = s.dst + std::ptrdiff_t(h - 1) * w * 4;
-    for (int y = 0; y < h; ++y, src += w * 2, row -= w * 4) {
-      kernel(src, reinterpret_cast<std::uint32_t*>(row), w, stream);
-    }
-    if (stream) {
-      pixel_kernels::StreamFence();
-    }
+    CopyRows(s.src, frames.LastRow(s), size.width, size.height);
     benchmark::ClobberMemory();
   }
   Finish(state, frames);
 }
 
-// The dispatched path, through PixelConverter. `offset` moves the
-// destination off its cache line as a plain heap allocation would (16 bytes).
-void BM_Yuy2ToRgb32(benchmark::State& state, Size size, bool cold, bool fast, int offset) {
-  Frames frames(size, cold);
+// The public routine, on the path `mask` leaves (0: the widest).
+void BM_Ours(benchmark::State& state, Size size, bool cold, int offset, unsigned mask) {
+  Frames frames(size, cold, offset);
   const PixelConverter converter;
-  pixel_kernels::MaskCpuFeatures(fast ? 0u : ~0u);
+  pixel_kernels::MaskCpuFeatures(mask);
   for (auto _ : state) {
     const Frames::Slot& s = frames.Next();
-    VideoFrame dst{s.dst + offset, size.width * 4, size.width, size.height, 0};
+    VideoFrame dst{s.dst, size.width * 4, size.width, size.height, 0};
     converter.Yuy2ToRgb32(s.src, dst);
     benchmark::ClobberMemory();
   }
@@ -155,46 +170,44 @@ void BM_Yuy2ToRgb32(benchmark::State& state, Size size, bool cold, bool fast, in
   Finish(state, frames);
 }
 
+// One kernel directly, with or without streaming stores.
+void BM_Kernel(benchmark::State& state, pixel_kernels::Yuy2RowsFn kernel,
+               pixel_kernels::CpuFeature feature, Size size, bool cold, bool stream) {
+  if (!pixel_kernels::CpuHas(feature)) {
+    state.SkipWithError("not on this processor");
+    return;
+  }
+  Frames frames(size, cold, 0);
+  const int w = size.width & ~7;
+  for (auto _ : state) {
+    const Frames::Slot& s = frames.Next();
+    kernel({s.src, size.width * 2, frames.LastRow(s), -std::ptrdiff_t{size.width} * 4, w,
+            size.height, stream});
+    benchmark::ClobberMemory();
+  }
+  Finish(state, frames);
+}
+
 // libyuv's YUY2ToARGB writing bottom-up through a negative stride.
-void BM_LibyuvYuy2ToArgb(benchmark::State& state, Size size, bool cold, int offset) {
-  Frames frames(size, cold);
+void BM_Libyuv(benchmark::State& state, Size size, bool cold, int offset) {
+  Frames frames(size, cold, offset);
   const int w = size.width, h = size.height;
   for (auto _ : state) {
     const Frames::Slot& s = frames.Next();
-    libyuv::YUY2ToARGB(s.src, w * 2, s.dst + offset + std::ptrdiff_t(h - 1) * w * 4, -w * 4, w, h);
+    libyuv::YUY2ToARGB(s.src, w * 2, frames.LastRow(s), -w * 4, w, h);
     benchmark::ClobberMemory();
   }
   Finish(state, frames);
 }
 
-// The traffic of the conversion without its arithmetic: each source row is
-// copied into both halves of its bottom-up destination row.
-void BM_CopyFloor(benchmark::State& state, Size size, bool cold) {
-  Frames frames(size, cold);
-  const int w = size.width, h = size.height;
-  for (auto _ : state) {
-    const Frames::Slot& s = frames.Next();
-    const std::uint8_t* src = s.src;
-    std::uint8_t* row = s.dst + std::ptrdiff_t(h - 1) * w * 4;
-    for (int y = 0; y < h; ++y, src += w * 2, row -= w * 4) {
-      std::memcpy(row, src, std::size_t(w) * 2);
-      std::memcpy(row + w * 2, src, std::size_t(w) * 2);
-    }
-    benchmark::ClobberMemory();
-  }
-  Finish(state, frames);
-}
-
-// Scaling: 32-bit pictures, hot.
+// Scaling: 32-bit pictures, hot; `offset` moves both pictures off their lines.
 struct Scale {
   Size from, to;
 };
 constexpr Scale kScales[] = {
     {{640, 480}, {176, 144}}, {{352, 288}, {176, 144}}, {{176, 144}, {352, 288}}};
 
-// `offset` moves both pictures off their cache lines as plain heap
-// allocations would (16 bytes).
-void BM_ScaleNearest(benchmark::State& state, Scale scale, int offset) {
+void BM_ScaleNearest(benchmark::State& state, Scale scale, int offset, bool libyuv) {
   Memory src = Allocate(std::size_t(scale.from.width) * scale.from.height * 4 + 64);
   Memory dst = Allocate(std::size_t(scale.to.width) * scale.to.height * 4 + 64);
   const PixelConverter converter;
@@ -202,82 +215,73 @@ void BM_ScaleNearest(benchmark::State& state, Scale scale, int offset) {
                       0};
   VideoFrame out{dst.get() + offset, scale.to.width * 4, scale.to.width, scale.to.height, 0};
   for (auto _ : state) {
-    converter.ScaleNearest(out, in);
+    if (libyuv) {
+      libyuv::ARGBScale(in.data, in.stride, in.width, in.height, out.data, out.stride, out.width,
+                        out.height, libyuv::kFilterNone);
+    } else {
+      converter.ScaleNearest(out, in);
+    }
     benchmark::ClobberMemory();
   }
   state.counters["px"] = scale.to.width * scale.to.height;
 }
 
-void BM_LibyuvArgbScale(benchmark::State& state, Scale scale, int offset) {
-  Memory src = Allocate(std::size_t(scale.from.width) * scale.from.height * 4 + 64);
-  Memory dst = Allocate(std::size_t(scale.to.width) * scale.to.height * 4 + 64);
-  for (auto _ : state) {
-    libyuv::ARGBScale(src.get() + offset, scale.from.width * 4, scale.from.width, scale.from.height,
-                      dst.get() + offset, scale.to.width * 4, scale.to.width, scale.to.height,
-                      libyuv::kFilterNone);
-    benchmark::ClobberMemory();
-  }
-  state.counters["px"] = scale.to.width * scale.to.height;
+std::string Name(const std::string& what, Size s, const std::string& tail) {
+  return what + "/" + std::to_string(s.width) + "x" + std::to_string(s.height) + tail;
 }
 
-std::string Name(const char* what, Size s, const char* tail = "") {
-  return std::string(what) + "/" + std::to_string(s.width) + "x" + std::to_string(s.height) + tail;
-}
-
-void Configure(benchmark::internal::Benchmark* b) {
-  b->Unit(benchmark::kNanosecond)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+template <typename... Args>
+void Add(const std::string& name, Args&&... args) {
+  benchmark::RegisterBenchmark(name.c_str(), std::forward<Args>(args)...)
+      ->Unit(benchmark::kNanosecond)
+      ->Repetitions(kRepetitions)
+      ->ReportAggregatesOnly(true)
+      ->ComputeStatistics("min", [](const std::vector<double>& v) {
+        return *std::min_element(v.begin(), v.end());
+      });
 }
 
 int Register() {
+  using namespace pixel_kernels;
   struct Kernel {
     const char* name;
-    pixel_kernels::Yuy2RowFn fn;
-    pixel_kernels::CpuFeature feature;
+    Yuy2RowsFn fn;
+    CpuFeature feature;
   };
   const std::vector<Kernel> kernels = {
 #if defined(__x86_64__)
-    {"sse2", pixel_kernels::Yuy2ToArgbRow_SSE2, pixel_kernels::kCpuSse2},
-    {"avx2", pixel_kernels::Yuy2ToArgbRow_AVX2, pixel_kernels::kCpuAvx2},
-    {"avx512bw", pixel_kernels::Yuy2ToArgbRow_AVX512BW, pixel_kernels::kCpuAvx512Bw},
+    {"sse2", Yuy2ToArgbRows_SSE2, kCpuSse2},
+    {"avx2", Yuy2ToArgbRows_AVX2, kCpuAvx2},
+    {"avx512bw", Yuy2ToArgbRows_AVX512BW, kCpuAvx512Bw},
 #endif
   };
   for (const bool cold : {false, true}) {
-    const char* tail = cold ? "/cold" : "/hot";
-    for (const Size s : kSizes) {
-      Configure(
-          benchmark::RegisterBenchmark(Name("Floor_Copy", s, tail).c_str(), BM_CopyFloor, s, cold));
-      Configure(benchmark::RegisterBenchmark(Name("Libyuv_YUY2ToARGB", s, tail).c_str(),
-                                             BM_LibyuvYuy2ToArgb, s, cold, 0));
-      Configure(benchmark::RegisterBenchmark(Name("Ours_Yuy2ToRgb32", s, tail).c_str(),
-                                             BM_Yuy2ToRgb32, s, cold, true, 0));
-      for (const Kernel& k : kernels) {
-        for (const bool stream : {false, true}) {
-          const std::string what = std::string("Ours_") + k.name + (stream ? "_nt" : "");
-          Configure(benchmark::RegisterBenchmark(Name(what.c_str(), s, tail).c_str(), BM_Yuy2Kernel,
-                                                 k.fn, k.feature, s, cold, stream));
+    for (const int offset : {0, 16}) {
+      const std::string tail = std::string(cold ? "/cold" : "/hot") + (offset ? "_dst16" : "");
+      for (const Size s : kSizes) {
+        Add(Name("Yuy2_Floor", s, tail), BM_Floor, s, cold, offset);
+        Add(Name("Yuy2_Libyuv", s, tail), BM_Libyuv, s, cold, offset);
+        Add(Name("Yuy2_Ours", s, tail), BM_Ours, s, cold, offset, 0u);
+        if (offset == 0) {
+          for (const Kernel& k : kernels) {
+            for (const bool stream : {false, true}) {
+              Add(Name(std::string("Yuy2_Kernel_") + k.name + (stream ? "_nt" : ""), s, tail),
+                  BM_Kernel, k.fn, k.feature, s, cold, stream);
+            }
+          }
+        }
+        if (!cold && offset == 0) {
+          Add(Name("Yuy2_Scalar", s, tail), BM_Ours, s, cold, offset, unsigned{kCpuSse2});
         }
       }
-      if (!cold) {
-        Configure(benchmark::RegisterBenchmark(Name("Ours_Scalar", s, tail).c_str(), BM_Yuy2ToRgb32,
-                                               s, cold, false, 0));
-      }
-      // A destination 16 bytes off its cache line, as a plain heap allocation
-      // gives.
-      const std::string off = std::string(tail) + "_dst16";
-      Configure(benchmark::RegisterBenchmark(Name("Libyuv_YUY2ToARGB", s, off.c_str()).c_str(),
-                                             BM_LibyuvYuy2ToArgb, s, cold, 16));
-      Configure(benchmark::RegisterBenchmark(Name("Ours_Yuy2ToRgb32", s, off.c_str()).c_str(),
-                                             BM_Yuy2ToRgb32, s, cold, true, 16));
     }
   }
   for (const int offset : {0, 16}) {
     for (const Scale& sc : kScales) {
       const std::string tail = "_to_" + std::to_string(sc.to.width) + "x" +
                                std::to_string(sc.to.height) + (offset ? "/off16" : "");
-      Configure(benchmark::RegisterBenchmark(
-          Name("Libyuv_ARGBScale", sc.from, tail.c_str()).c_str(), BM_LibyuvArgbScale, sc, offset));
-      Configure(benchmark::RegisterBenchmark(
-          Name("Ours_ScaleNearest", sc.from, tail.c_str()).c_str(), BM_ScaleNearest, sc, offset));
+      Add(Name("Scale_Libyuv", sc.from, tail), BM_ScaleNearest, sc, offset, true);
+      Add(Name("Scale_Ours", sc.from, tail), BM_ScaleNearest, sc, offset, false);
     }
   }
   return 0;

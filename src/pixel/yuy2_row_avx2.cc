@@ -91,22 +91,37 @@ void ConvertGroups(typename O::V x, typename O::V& lo, typename O::V& hi) {
   hi = O::UnpackHi16(bg, ra);
 }
 
+// Lane 0 takes groups 0, 1, 4, 5 and lane 1 groups 2, 3, 6, 7, so that the
+// two halves come out as pixels 0..7 and 8..15.
+[[gnu::always_inline]] inline __m256i Halves(const std::uint8_t* src) {
+  return _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)), 0xD8);
+}
+
 template <bool kStream>
-void Convert(const std::uint8_t* src, std::uint32_t* dst, int width) {
+void ConvertRow(const std::uint8_t* src, std::uint32_t* dst, int width) {
   int i = 0;
-  for (; i + 16 <= width; i += 16, src += 32, dst += 16) {
-    // Lane 0 takes groups 0, 1, 4, 5 and lane 1 groups 2, 3, 6, 7, so that
-    // the two halves come out as pixels 0..7 and 8..15.
-    const __m256i x =
-        _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)), 0xD8);
-    __m256i lo, hi;
-    ConvertGroups<Ops256>(x, lo, hi);
-    if constexpr (kStream) {
-      _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), lo);
-      _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + 8), hi);
-    } else {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), lo);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), hi);
+  if (width >= 16) {
+    // The next step's load and permute go first, as in the AVX-512 kernel.
+    __m256i x = Halves(src);
+    for (;;) {
+      const bool more = i + 32 <= width;
+      const __m256i next = more ? Halves(src + 32) : x;
+      __m256i lo, hi;
+      ConvertGroups<Ops256>(x, lo, hi);
+      if constexpr (kStream) {
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), lo);
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + 8), hi);
+      } else {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), hi);
+      }
+      i += 16;
+      src += 32;
+      dst += 16;
+      if (!more) {
+        break;
+      }
+      x = next;
     }
   }
   if (i < width) {
@@ -117,13 +132,26 @@ void Convert(const std::uint8_t* src, std::uint32_t* dst, int width) {
   }
 }
 
+// One call per frame keeps the constants in registers from row to row.
+template <bool kStream>
+void ConvertRows(const Yuy2Rows& job) {
+  const std::uint8_t* src = job.src;
+  std::uint8_t* dst = job.dst;
+  for (int y = 0; y < job.height; ++y, src += job.src_stride, dst += job.dst_stride) {
+    ConvertRow<kStream>(src, reinterpret_cast<std::uint32_t*>(dst), job.width);
+  }
+}
+
 }  // namespace
 
-void Yuy2ToArgbRow_AVX2(const std::uint8_t* src, std::uint32_t* dst, int width, bool stream) {
-  if (stream && (reinterpret_cast<std::uintptr_t>(dst) & 31) == 0) {
-    Convert<true>(src, dst, width);
+void Yuy2ToArgbRows_AVX2(const Yuy2Rows& rows) {
+  const bool aligned =
+      reinterpret_cast<std::uintptr_t>(rows.dst) % 32 == 0 && rows.dst_stride % 32 == 0;
+  if (rows.stream && aligned) {
+    ConvertRows<true>(rows);
+    _mm_sfence();
   } else {
-    Convert<false>(src, dst, width);
+    ConvertRows<false>(rows);
   }
 }
 

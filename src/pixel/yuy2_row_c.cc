@@ -26,7 +26,7 @@ std::uint32_t PackPixel(int luma, int blue, int green, int red) {
 
 }  // namespace
 
-void Yuy2ToArgbRow_C(const std::uint8_t* src, std::uint32_t* dst, int width, bool /*stream*/) {
+void Yuy2ToArgbRow_C(const std::uint8_t* src, std::uint32_t* dst, int width) {
   for (int i = 0; i + 1 < width; i += 2, src += 4) {
     const int y0 = std::max(src[0] - kFastLumaOffset, 0) * 8;
     const int y1 = std::max(src[2] - kFastLumaOffset, 0) * 8;
