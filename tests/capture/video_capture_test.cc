@@ -245,7 +245,8 @@ TEST(Recording, VirtualCameraRecordsWholeSecondsThatFfprobeReads) {
   // The second recording ends the first; spaces pass the extension test and
   // stay in the file's name.
   ASSERT_TRUE(camera.StartRecording(clip + " ", 2));
-  ASSERT_TRUE(PumpUntil([&] { return !camera.IsRecording(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !camera.IsRecording(); }))
+      << camera.frames.size() << " frames, seconds told " << camera.seconds_left.size();
   EXPECT_EQ(camera.seconds_left, (std::vector<std::int32_t>{1, 0}));
   EXPECT_EQ(Probe(clip + " "), "176,144,14\n");
   EXPECT_TRUE(Probe(first).starts_with("176,144,")) << Probe(first);
