@@ -15,14 +15,10 @@ class GuardedBuffer {
     const std::size_t pages = (size + page - 1) / page;
     mapped_ = (pages + 1) * page;
     void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) {
-      return;
+    base_ = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+    if (base_ != nullptr && mprotect(base_ + pages * page, page, PROT_NONE) == 0) {
+      data_ = base_ + pages * page - size;
     }
-    base_ = static_cast<std::uint8_t*>(p);
-    if (mprotect(base_ + pages * page, page, PROT_NONE) != 0) {
-      return;
-    }
-    data_ = base_ + pages * page - size;
   }
   ~GuardedBuffer() {
     if (base_ != nullptr) {
@@ -32,13 +28,11 @@ class GuardedBuffer {
   GuardedBuffer(const GuardedBuffer&) = delete;
   GuardedBuffer& operator=(const GuardedBuffer&) = delete;
 
-  // Null when the mapping failed.
-  std::uint8_t* data() const { return data_; }
+  std::uint8_t* data() const { return data_; }  // null when the mapping failed
   std::size_t size() const { return size_; }
 
  private:
-  std::size_t size_;
-  std::size_t mapped_ = 0;
+  std::size_t size_, mapped_;
   std::uint8_t* base_ = nullptr;
   std::uint8_t* data_ = nullptr;
 };
