@@ -22,6 +22,8 @@ namespace {
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 constexpr auto kReconnectPause = std::chrono::seconds(1);
 constexpr auto kShutdownWait = std::chrono::seconds(5);
+// Requests waiting for threads that do not pump are refused past this.
+constexpr std::size_t kMaxPendingCalls = 256;
 
 void Log(const char* format, ...) {
   char line[512];
@@ -502,19 +504,19 @@ std::int32_t KsnCore::Send(const std::string& handle, const void* data, std::uin
   if (!data && length)
     Throw(kBadArgument, "bad argument");
   natsConnection* nc = nc_.load();
+  // Live video is not kept for a connection that may come back: while there
+  // is none, the message is refused. (cnats is asked outside our lock.)
+  const bool online = nc && natsConnection_Status(nc) == NATS_CONN_STATUS_CONNECTED;
+  const std::int64_t room = online ? natsConnection_GetMaxPayload(nc) : 0;
   std::string address;
   FrameHeader header;
   header.kind = FrameKind::kData;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Session& session = *Find(handle);
-    // Live video is not kept for a connection that may come back: while
-    // there is none, the message is refused.
-    if (session.pairing.phase() != Phase::kPaired || !nc ||
-        natsConnection_Status(nc) != NATS_CONN_STATUS_CONNECTED)
+    if (session.pairing.phase() != Phase::kPaired || !online)
       return -1;
-    if (static_cast<std::int64_t>(length) + static_cast<std::int64_t>(kFrameHeaderSize) >
-        natsConnection_GetMaxPayload(nc))
+    if (static_cast<std::int64_t>(length) + static_cast<std::int64_t>(kFrameHeaderSize) > room)
       Throw(kTooLarge, "message too large");
     header.from = session.id;
     header.to = session.pairing.partner();
@@ -732,6 +734,7 @@ void KsnCore::OnListRequest(natsConnection* nc, natsSubscription*, natsMsg* msg,
     for (const auto& [path, object] : self->objects_)
       listing.objects.push_back(path);
   }
+  listing.objects.push_back(kControlObjectPath);
   const std::string text = FormatListing(listing);
   if (natsMsg_GetReply(msg))
     natsConnection_Publish(nc, natsMsg_GetReply(msg), text.data(), static_cast<int>(text.size()));
@@ -750,17 +753,39 @@ void KsnCore::OnRegistryRequest(natsConnection*, natsSubscription*, natsMsg* msg
     self->Reply(call.reply_to, {false, kBadRequest, "unreadable request"});
     return;
   }
+  if (call.request.path == kControlObjectPath) {
+    self->Reply(call.reply_to, self->AnswerForControl(call.request));
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(self->mutex_);
     const auto it = self->objects_.find(call.request.path);
-    if (it != self->objects_.end()) {
+    if (it != self->objects_.end() && self->calls_.size() < kMaxPendingCalls) {
       call.window = it->second.window;
       self->calls_.push_back(call);
       self->Wake(call.window);
       return;
     }
   }
-  self->Reply(call.reply_to, {false, kUnknownObject, "no object at " + call.request.path});
+  self->Reply(call.reply_to,
+              {false, kUnknownObject,
+               "no object at " + call.request.path + " (or too many requests waiting for it)"});
+}
+
+// The library's own object holds no host code, so it answers at once.
+RegistryReply KsnCore::AnswerForControl(const RegistryRequest& request) {
+  if (request.is_set || request.key != "sessions")
+    return {false, KSN::kUnsupportedCode, "unsupported"};
+  static constexpr const char* kPhases[] = {"waiting", "proposing", "paired", "refused", "closed"};
+  std::string text;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [handle, session] : by_handle_) {
+    text += handle + " " + kPhases[static_cast<int>(session->pairing.phase())] +
+            " dropped_full=" + std::to_string(session->inbound.dropped()) +
+            " dropped_foreign=" + std::to_string(session->foreign) +
+            " lost=" + std::to_string(session->lost) + "\r\n";
+  }
+  return {true, 0, text};
 }
 
 void KsnCore::RunCall(const PendingCall& call) {

@@ -42,6 +42,10 @@ struct SessionStats {
 
 class KsnCore final : public WakeTarget, public std::enable_shared_from_this<KsnCore> {
  public:
+  // The library's own diagnostic object: Get("sessions") lists each session
+  // with its phase and what it dropped.
+  static constexpr char kControlObjectPath[] = "ksn/control";
+
   explicit KsnCore(const KsnSettings& settings);
   ~KsnCore();
   KsnCore(const KsnCore&) = delete;
@@ -120,6 +124,7 @@ class KsnCore final : public WakeTarget, public std::enable_shared_from_this<Ksn
   void Publish(std::vector<Publication> frames);
   void Deliver(const std::shared_ptr<Session>& session, const Notice& notice);
   void RunCall(const PendingCall& call);
+  RegistryReply AnswerForControl(const RegistryRequest& request);
   void Reply(const std::string& subject, const RegistryReply& reply);
 
   const KsnSettings settings_;

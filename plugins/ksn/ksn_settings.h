@@ -31,7 +31,7 @@ struct KsnSettings {
   std::size_t max_queued_bytes = 16u << 20;
   // A paired member beats this often; silence longer than silence_ms closes.
   int heartbeat_ms = 1000;
-  int silence_ms = 3000;
+  int silence_ms = 3500;
 
   static KsnSettings FromEnvironment();
 };

@@ -34,7 +34,7 @@ struct PairingTiming {
   std::chrono::milliseconds hello{1000};
   std::chrono::milliseconds proposal{2000};
   std::chrono::milliseconds heartbeat{1000};
-  std::chrono::milliseconds silence{3000};
+  std::chrono::milliseconds silence{3500};
 };
 
 class SessionPairing {

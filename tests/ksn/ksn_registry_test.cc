@@ -77,8 +77,8 @@ TEST(KsnRegistryTest, ObjectsAnswerGetAndSetOverNatsOnTheirOwnThread) {
 
   ASSERT_EQ(peers.size(), 1u);
   EXPECT_EQ(peers[0].member, member);
-  EXPECT_EQ(peers[0].objects,
-            (std::vector<std::string>{"test/console", "test/plain", "video/VideoConfManager"}));
+  EXPECT_EQ(peers[0].objects, (std::vector<std::string>{"test/console", "test/plain",
+                                                        "video/VideoConfManager", "ksn/control"}));
   EXPECT_TRUE(help.ok);
   EXPECT_EQ(help.text, "level\r\n");
   EXPECT_EQ(console.threads, std::vector<plat::DWORD>(3, plat::GetCurrentThreadId()));
