@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/debug_log.h"
+#include "manager/console.h"
 #include "plat/gdi.h"
 #include "plat/kernel.h"
 #include "plat/module.h"
@@ -42,7 +43,7 @@ VideoConfManager::VideoConfManager() : VideoConfManager(VideoConfManagerSetup{})
 // The timer base is made first (its window and tick), then the fields take
 // their initial values; the steps below follow in this order.
 VideoConfManager::VideoConfManager(const VideoConfManagerSetup& setup)
-    : session_setup_(setup.session) {
+    : frame_sender_(setup.encoder_factory), session_setup_(setup.session) {
   SetUpDebugLog(setup.log_dir);
   RefreshClock();
   ResetRecorder();
@@ -74,9 +75,10 @@ void VideoConfManager::RefreshClock() {
   clock_ = ClockStamp::Now();
 }
 
-// Re-initialises the frame counter to a window of 1000 ms in 10 slots; empty
-// until the counter joins the manager.
-void VideoConfManager::ResetRecorder() {}
+// The valve counts frames in the current 100 ms slot and the nine before it.
+void VideoConfManager::ResetRecorder() {
+  recorder_.reset(1000, 10, clock_);
+}
 
 // Without the library, or without its export, the manager stays not ready for
 // its whole life; that is no error.
@@ -132,8 +134,9 @@ void VideoConfManager::UnregisterFromKSN() {
     ksn_control_->UnregisterObject(kObjectPath);
 }
 
-// Frees the encoders' output buffers; empty until the encoders join the manager.
-void VideoConfManager::FreeBitstreams() {}
+void VideoConfManager::FreeBitstreams() {
+  frame_sender_.FreeBitstreams();
+}
 
 // Stops every conference in key order and empties the table, without telling
 // the observers, even of a close that a stop sets off in another conference.
@@ -168,6 +171,27 @@ void VideoConfManager::UnloadKSN() {
 
 void VideoConfManager::OnTimer() {
   RefreshClock();
+}
+
+const char* VideoConfManager::GetName() {
+  return "kalo.video.VideoConfManager";
+}
+
+void VideoConfManager::Set(const char* key, const std::string& value) {
+  if (key == nullptr)
+    return;
+  ConsoleSet(key, value);
+}
+
+std::string VideoConfManager::Get(const char* key) {
+  if (key == nullptr)
+    return {};
+  try {
+    return ConsoleGet(
+        key, ConsoleState{camera_driver_, video_opened_, video_type_, out_bw_valve_, sessions_});
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
 }
 
 VideoConfSession* VideoConfManager::FindSession(const std::string& cid) const {
@@ -485,9 +509,30 @@ void VideoConfManager::OnKSNSessionClose(const std::string& cid) {
 
 void VideoConfManager::OnRecordSecondsLeft(std::int32_t seconds) {}
 
-// Nothing is sent while no conference is open.
+// The preview shows every frame, whether or not it is sent.
 bool VideoConfManager::OnFrame(const VideoFrame* frame) {
-  return false;
+  if (frame == nullptr)
+    return false;
+  recorder_.add_in(1, clock_);
+  if (self_wnds_) {
+    try {
+      self_wnds_->ShowFrame(*frame);
+    } catch (const std::bad_alloc&) {
+      // The preview keeps its previous frame; sending does not depend on it.
+    }
+  }
+  return EncodeAndSendFrame(*frame);
+}
+
+bool VideoConfManager::EncodeAndSendFrame(const VideoFrame& frame) {
+  SendSettings settings;
+  settings.video_type = video_type_;
+  settings.out_bw_valve = out_bw_valve_;
+  if (capture_) {
+    settings.frame_rate = capture_->frame_rate();
+    settings.bit_rate = capture_->bit_rate();
+  }
+  return frame_sender_.EncodeAndSendFrame(frame, settings, sessions_, recorder_, clock_);
 }
 
 void VideoConfManager::OnCaptureError(const char* text) {}

@@ -15,9 +15,12 @@
 #include "common/video_frame.h"
 #include "external/ksn_control.h"
 #include "external/ksn_object.h"
+#include "manager/frame_sender.h"
 #include "manager/ksn_timer.h"
 #include "manager/loaded_library.h"
 #include "plat/types.h"
+#include "session/bandwith_recorder.h"
+#include "session/codec_factory.h"
 #include "session/session_events.h"
 #include "session/video_conf_session.h"
 #include "videoconf/video_conf_manager.h"
@@ -37,6 +40,8 @@ struct VideoConfManagerSetup {
   COMM::RefPtr<KSNControl> ksn_control;
   // Where the conferences take their decoders and their clock from.
   VideoConfSessionSetup session;
+  // Where the two sending streams take their encoders from.
+  CodecFactory encoder_factory = &CreateLibraryCodec;
 };
 
 // Lives on the host's thread: it is built, driven, ticked and destroyed there,
@@ -98,6 +103,11 @@ class VideoConfManager final : public IVideoConfManager,
   // ksn::timer: refreshes the cached clock.
   void OnTimer() override;
 
+  // ksn::object: the console. Nothing leaves these as an exception.
+  const char* GetName() override;
+  void Set(const char* key, const std::string& value) override;
+  std::string Get(const char* key) override;
+
   // A session's network session came up (every observer hears it, in
   // registration order), or went down (the conference is closed, then every
   // observer hears it with the reason 6000).
@@ -108,6 +118,9 @@ class VideoConfManager final : public IVideoConfManager,
   void OnRecordSecondsLeft(std::int32_t seconds);
   bool OnFrame(const VideoFrame* frame);
   void OnCaptureError(const char* text);
+  // True when the frame was sent or no stream is selected; false when there
+  // is no conference, the valve holds it back, or encoding failed.
+  bool EncodeAndSendFrame(const VideoFrame& frame);
 
   // The cached clock: refreshed at construction and on every tick.
   const ClockStamp& clock() const { return clock_; }
@@ -147,15 +160,16 @@ class VideoConfManager final : public IVideoConfManager,
   std::string camera_driver_;
   bool video_opened_ = false;
   bool video_opening_ = false;
-  // Still to come here: recorder_.
+  // Frames captured and frames sent, over the last second in 100 ms slots.
+  bandwith_recorder recorder_{1000, 5};
   std::int32_t video_type_ = 255;     // 0 normal stream, 1 small, other: none
   std::uint32_t out_bw_valve_ = 100;  // most frames sent in one second
-  // Still to come here, in this order: normal_encoder_, small_encoder_,
-  // normal_bitstream_, small_bitstream_, frame_seq_, converter_.
+  // The encoders, their buffers, the small picture and frame_seq_.
+  FrameSender frame_sender_;
   std::unique_ptr<VideoWnds> self_wnds_;
   ClockStamp clock_;
   std::vector<IVideoConfObserver*> observers_;  // the host's, in registration order
-  std::map<std::string, COMM::RefPtr<VideoConfSession>> sessions_;
+  SessionTable sessions_;
   VideoConfSessionSetup session_setup_;  // what each new conference is made with
   // Set once the conferences are being closed for good: what they still
   // report then reaches no observer.

@@ -21,9 +21,15 @@ FakeCodec::~FakeCodec() {
     journal_->on_destroy(id_);
 }
 
-std::int32_t FakeCodec::encode(const std::uint8_t*, std::uint32_t, std::uint8_t*, std::uint32_t*,
-                               std::uint8_t*) {
-  return -1;
+std::int32_t FakeCodec::encode(const std::uint8_t*, std::uint32_t size, std::uint8_t*,
+                               std::uint32_t* out_length, std::uint8_t*) {
+  journal_->Add("encode " + Name() + " " + std::to_string(size));
+  if (journal_->throw_encodes > 0) {
+    --journal_->throw_encodes;
+    throw std::runtime_error("fake encode failure");
+  }
+  *out_length = 0;
+  return 0;
 }
 
 std::int32_t FakeCodec::open(std::int32_t width, std::int32_t height, float frame_rate,

@@ -17,7 +17,8 @@ namespace vc_test {
 // Shared by a factory and every codec it makes; the test steers and reads it.
 struct CodecJournal {
   // "create #n", "create none", "check #n WxH rate bitrate bits", "open #n WxH
-  // rate bitrate bits", "decode #n <length>", "destroy #n", in order.
+  // rate bitrate bits", "decode #n <length>", "encode #n <size>", "destroy #n",
+  // in order. An encode writes nothing and sets the length 0.
   std::vector<std::string> calls;
   bool record = true;
   int made = 0;
@@ -25,6 +26,8 @@ struct CodecJournal {
   int fail_creates = 0;
   // The next this many decodes throw std::runtime_error.
   int throw_decodes = 0;
+  // The next this many encodes throw std::runtime_error("fake encode failure").
+  int throw_encodes = 0;
   // What decode answers.
   bool decode_answer = true;
   // A codec that calls every parameter set the one it works with.

@@ -1,0 +1,94 @@
+// The outgoing half of the frame path: the frame-rate valve, the two encoded
+// streams and the one packet every conference is handed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "common/clock_stamp.h"
+#include "common/ref_ptr.h"
+#include "common/video_frame.h"
+#include "external/ivcodec.h"
+#include "manager/session_table.h"
+#include "pixel/pixel_converter.h"
+#include "protocol/block_buffer.h"
+#include "session/bandwith_recorder.h"
+#include "session/codec_factory.h"
+
+namespace kalo::video {
+
+// What the manager's state says about one frame about to be sent.
+struct SendSettings {
+  std::int32_t video_type = 255;     // 0 the frame's own size, 1 the small picture, else none
+  std::uint32_t out_bw_valve = 100;  // most frames handed out within the recorder's window
+  std::int32_t frame_rate = 0;       // the camera's, for the encoder and the packet
+  std::int32_t bit_rate = 0;
+};
+
+// Encoders, their output buffers, the small picture and the packet buffer
+// are made on first use and then reused frame after frame; only a change of
+// parameters (the encoder's check) replaces an encoder and its buffer.
+// Lives on the manager's thread; no lock.
+class FrameSender {
+ public:
+  static constexpr std::int32_t kSmallWidth = 176;
+  static constexpr std::int32_t kSmallHeight = 144;
+  static constexpr std::uint32_t kSmallImageSize = kSmallWidth * kSmallHeight * 4;
+
+  explicit FrameSender(CodecFactory encoder_factory);
+  FrameSender(const FrameSender&) = delete;
+  FrameSender& operator=(const FrameSender&) = delete;
+  ~FrameSender();
+
+  // True when the frame went to every conference in key order, or no stream
+  // is selected; false when there is no conference, the valve holds it back,
+  // or a step failed (logged at level 6). Counts a sent frame once in
+  // `recorder`, at `clock`.
+  bool EncodeAndSendFrame(const VideoFrame& frame, const SendSettings& settings,
+                          const SessionTable& sessions, bandwith_recorder& recorder,
+                          const ClockStamp& clock);
+
+  // Gives up both output buffers; the encoders make new ones when next used.
+  void FreeBitstreams();
+
+  // The seq the next packet carries.
+  std::uint32_t frame_seq() const { return frame_seq_; }
+
+ private:
+  // One encoded stream: its encoder and the buffer the encoder writes into.
+  struct Stream {
+    const char* name;  // "normal" or "small", as the records say
+    std::unique_ptr<IVCodec> encoder;
+    std::unique_ptr<std::uint8_t[]> bitstream;
+    std::uint32_t capacity = 0;
+  };
+
+  // Makes or replaces the stream's encoder and buffer for the picture; false
+  // (logged) when either cannot be had.
+  bool PrepareEncoder(Stream& stream, const VideoFrame& picture, std::uint32_t size,
+                      const SendSettings& settings);
+  // Encodes `picture` (`size` bytes) with the prepared encoder and builds its
+  // packet; false (logged) on failure.
+  bool EncodeInto(Stream& stream, const VideoFrame& picture, std::uint32_t size,
+                  const SendSettings& settings);
+  // Hands the built packet to every conference, in key order.
+  void Dispatch(const SessionTable& sessions);
+
+  CodecFactory encoder_factory_;
+  Stream normal_{"normal"};
+  Stream small_{"small"};
+  std::uint32_t frame_seq_ = 0;
+  PixelConverter converter_;
+  std::array<std::uint8_t, kSmallImageSize> small_picture_{};
+  // The packet of the frame being sent; storage kept between frames.
+  sox::PackBuffer packet_;
+  std::span<const std::uint8_t> packet_view_;
+  // The conferences a frame goes to, taken before the first send so that a
+  // conference closed meanwhile cannot pull the table from under the walk.
+  std::vector<COMM::RefPtr<VideoConfSession>> targets_;
+};
+
+}  // namespace kalo::video
