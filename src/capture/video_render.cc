@@ -77,6 +77,12 @@ VideoRender::VideoRender() : owner_thread_(plat::GetCurrentThreadId()) {
 }
 
 VideoRender::~VideoRender() {
+  {
+    // Waits out a delivery still in progress, so that everything the last
+    // streaming thread did here is done before the object goes.
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    callback_ = nullptr;
+  }
   if (hwnd_ == 0) {
     return;
   }
