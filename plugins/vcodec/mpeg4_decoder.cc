@@ -1,5 +1,6 @@
 #include "mpeg4_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -17,8 +18,10 @@ bool LibraryFailure(int error) {
          error == AVERROR_EXTERNAL;
 }
 
-// Bytes a converted row may run past its width.
+// Bytes a converted row may run past its width, and what they hold before.
+// The converter writes opaque pixels, so its fourth bytes never equal this.
 constexpr int kRowSlack = 64;
+constexpr std::uint8_t kSpareMark = 0xA5;
 
 }  // namespace
 
@@ -94,21 +97,37 @@ bool Mpeg4Decoder::Convert(std::uint8_t* picture) {
   SwsContext* context = sws_getCachedContext(
       to_bgra_.release(), width_, height_, static_cast<AVPixelFormat>(frame_->format), width_,
       height_, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  const bool new_context = context != to_bgra_probed_;
   to_bgra_.reset(context);
   if (context == nullptr)
     return false;  // a pixel format the converter does not know
-  // libswscale's vector paths write whole blocks of pixels, past the end of
-  // a row whose width is not a multiple of them, so it writes into rows of
-  // our own with room to spare; then the rows go into the caller's picture,
-  // bottom-up, each exactly as long as the picture is wide.
+
+  const int stride = width_ * 4;
+  if (!new_context && direct_) {
+    // Bottom-up rows: the top row goes last in memory.
+    std::uint8_t* top = picture + static_cast<std::ptrdiff_t>(height_ - 1) * stride;
+    const int negative_stride = -stride;
+    return sws_scale(context, frame_->data, frame_->linesize, 0, height_, &top, &negative_stride) ==
+           height_;
+  }
+
+  // libswscale's vector paths write rows in blocks of pixels, past the end of
+  // a row whose width is not a multiple of the block. A new converter writes
+  // into rows of our own whose spare room is marked; where the marks survive,
+  // later frames go straight into the caller's picture.
+  std::fill(bgra_.begin(), bgra_.end(), kSpareMark);
   std::uint8_t* rows = bgra_.data();
   if (sws_scale(context, frame_->data, frame_->linesize, 0, height_, &rows, &bgra_stride_) !=
       height_)
     return false;
-  const std::size_t row_bytes = static_cast<std::size_t>(width_) * 4;
-  for (std::int32_t y = 0; y < height_; ++y)
-    std::memcpy(picture + (height_ - 1 - y) * row_bytes, rows + std::size_t(y) * bgra_stride_,
-                row_bytes);
+  direct_ = true;
+  for (std::int32_t y = 0; y < height_; ++y) {
+    const std::uint8_t* row = rows + static_cast<std::size_t>(y) * bgra_stride_;
+    direct_ = direct_ && std::all_of(row + stride, row + bgra_stride_,
+                                     [](std::uint8_t b) { return b == kSpareMark; });
+    std::memcpy(picture + static_cast<std::size_t>(height_ - 1 - y) * stride, row, stride);
+  }
+  to_bgra_probed_ = context;
   return true;
 }
 
