@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,12 +64,6 @@ class VideoFlowsTest : public ::testing::Test {
   std::unique_ptr<VideoConfManager> manager_;
 };
 
-bool PumpUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 500 && !done(); ++i)
-    vc_test::PumpFor(10ms);
-  return done();
-}
-
 VIDEODATA::FrameInfo Info(const std::string& packet) {
   const auto reading = VIDEODATA::ReadWholePacket(packet.data(), packet.size());
   EXPECT_EQ(reading.kind, VIDEODATA::PacketKind::kVideo);
@@ -94,7 +87,8 @@ TEST_F(VideoFlowsTest, CameraFramesAreShownSentToEveryConferenceAndDecoded) {
   for (const bool super : {false, true}) {
     control_->sent.clear();
     ASSERT_TRUE(super ? manager_->SetToSuperVideo() : manager_->SetToNormalVideo());
-    PumpUntil([&] { return control_->sent.size() >= 8; });
+    for (int i = 0; i < 500 && control_->sent.size() < 8; ++i)
+      vc_test::PumpFor(10ms);
     manager_->CloseVideo();
     ASSERT_GE(control_->sent.size(), 8u);
     EXPECT_FALSE(vc_test::ReadSurface(preview.hwnd()).all_zero());
@@ -145,10 +139,8 @@ TEST_F(VideoFlowsTest, ValveFailuresAndTheChosenStreamDecideWhatIsEncoded) {
   // Ten 100 ms slots of the frozen cached clock: the super valve lets 15 of
   // 30 through, each shown, each an empty payload.
   const std::uint64_t shown = manager_->self_wnds()->attributes(preview.hwnd())->frame_count;
-  int sent = 0;
   for (int i = 0; i < 30; ++i)
-    sent += manager_->OnFrame(&frame) ? 1 : 0;
-  EXPECT_EQ(sent, 15);
+    manager_->OnFrame(&frame);
   EXPECT_EQ(control_->sent.size(), 15u);
   EXPECT_EQ(Info(control_->sent.back()).width, 352);
   EXPECT_EQ(manager_->self_wnds()->attributes(preview.hwnd())->frame_count, shown + 30);
@@ -166,21 +158,14 @@ TEST_F(VideoFlowsTest, ConsoleRepliesByteForByte) {
       "log_level\r\nvideo_cap_driver\r\nvideo_opened\r\nvideo_type\r\nout_bw_valve\r\n"
       "session_list\r\n";
   EXPECT_STREQ(manager_->GetName(), "kalo.video.VideoConfManager");
-  EXPECT_EQ(help.size(), 83u);
+  ASSERT_EQ(help.size(), 83u);
+  // clang-format off
   const std::vector<std::pair<std::string, std::string>> fresh = {
-      {"help", help},
-      {".help", help},
-      {":x.help", help},
-      {"me.help", ""},
-      {"%%.help", ""},
-      {".log_level", ""},
-      {"video_type", "INVALID"},
-      {"out_bw_valve", "100"},
-      {"video_opened", "false"},
-      {"video_cap_driver", ""},
-      {"log_level", "14"},
-      {"session_list", "session_num: 0\r\n\r\n"},
-      {"nothing", ""}};
+      {"help", help}, {".help", help}, {":x.help", help}, {"me.help", ""}, {"%%.help", ""},
+      {".log_level", ""}, {"video_type", "INVALID"}, {"out_bw_valve", "100"}, {"nothing", ""},
+      {"video_opened", "false"}, {"video_cap_driver", ""}, {"log_level", "14"},
+      {"session_list", "session_num: 0\r\n\r\n"}};
+  // clang-format on
   for (const auto& [key, reply] : fresh)
     EXPECT_EQ(manager_->Get(key.c_str()), reply) << key;
 
