@@ -10,6 +10,7 @@
 //
 // Run pinned to one core, e.g.
 //   taskset -c 1 bench_pixel_converter --benchmark_filter=Yuy2
+//     --benchmark_min_time=0.005 --benchmark_enable_random_interleaving=true
 // and read the "min" (best of the repetitions) or "median" rows.
 #include <unistd.h>
 
@@ -32,7 +33,7 @@
 
 namespace {
 
-constexpr int kRepetitions = 15;
+constexpr int kRepetitions = 30;
 
 struct Size {
   int width, height;
