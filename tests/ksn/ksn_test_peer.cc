@@ -36,15 +36,14 @@ int main(int argc, char** argv) {
   }
   std::printf("connected\n");
   std::fflush(stdout);
-  std::uint32_t next = 0;
-  std::uint32_t acked = 0;
+  std::uint32_t next = 0, whole = 0, acked = 0;
   bool bad = false;
   while (sink->closes.empty()) {
     const int calls = sink->recv_calls;
     ksn_test::PumpUntil([&] { return sink->recv_calls != calls || !sink->closes.empty(); }, 100);
     if (mode != "receive" || bad)
       continue;
-    if (!ksn_test::TakePackets(&sink->received, &next)) {
+    if (!ksn_test::TakePackets(&sink->received, &next, false, &whole)) {
       std::printf("bad %u\n", next);
       std::fflush(stdout);
       bad = true;

@@ -17,15 +17,10 @@ namespace {
 
 // "... Listening for <what> connections on 127.0.0.1:PORT" -> PORT
 int PortAfter(const std::string& log, const std::string& what) {
-  const std::string marker = "Listening for " + what + " connections on ";
+  const std::string marker = "Listening for " + what + " connections on 127.0.0.1:";
   const std::size_t at = log.find(marker);
-  if (at == std::string::npos)
-    return 0;
-  const std::size_t colon = log.find(':', at + marker.size());
-  const std::size_t end = log.find('\n', at);
-  if (colon == std::string::npos || end == std::string::npos || colon > end)
-    return 0;
-  return std::atoi(log.c_str() + colon + 1);
+  const std::size_t end = at == std::string::npos ? at : log.find('\n', at);
+  return end == std::string::npos ? 0 : std::atoi(log.c_str() + at + marker.size());
 }
 
 bool Accepts(int port) {

@@ -22,20 +22,24 @@ inline std::string MakePacket(std::uint32_t index) {
   return packet;
 }
 
-// Takes whole packets off the front of `stream`; false at the first one that
-// is not the expected next one.
-inline bool TakePackets(std::string* stream, std::uint32_t* next) {
+// Takes whole packets off the front of `stream`, counting them in *whole;
+// false at the first one that is not the expected next one (or, with gaps
+// allowed, one that does not come later).
+inline bool TakePackets(std::string* stream, std::uint32_t* next, bool gaps_allowed,
+                        std::uint32_t* whole) {
   while (stream->size() >= 8) {
-    std::uint32_t size;
+    std::uint32_t size, index;
     std::memcpy(&size, stream->data(), 4);
-    if (size != PacketSize(*next))
+    std::memcpy(&index, stream->data() + 4, 4);
+    if ((gaps_allowed ? index < *next : index != *next) || size != PacketSize(index))
       return false;
     if (stream->size() < size)
       return true;
-    if (stream->compare(0, size, MakePacket(*next)) != 0)
+    if (stream->compare(0, size, MakePacket(index)) != 0)
       return false;
     stream->erase(0, size);
-    ++*next;
+    *next = index + 1;
+    ++*whole;
   }
   return true;
 }
