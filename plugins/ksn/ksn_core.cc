@@ -37,7 +37,7 @@ void Log(const char* format, ...) {
 std::string StatusText(natsStatus status) {
   std::string text = natsStatus_GetText(status);
   const char* detail = nats_GetLastError(nullptr);
-  if (detail && *detail)
+  if (detail && *detail && !std::strstr(detail, text.c_str()))
     text += std::string(" (") + detail + ")";
   return text;
 }

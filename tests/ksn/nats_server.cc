@@ -58,6 +58,8 @@ std::unique_ptr<NatsServer> NatsServer::Start(const NatsServerOptions& options) 
       argv.push_back(arg.data());
     argv.push_back(nullptr);
     execvp(argv[0], argv.data());
+    // Debian puts it in /usr/sbin, which a plain user's PATH may lack.
+    execv("/usr/sbin/nats-server", argv.data());
     _exit(127);
   }
   close(pipe_fds[1]);
