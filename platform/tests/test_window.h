@@ -1,6 +1,9 @@
 // Test windows whose procedure records what it receives and can react to it.
 #pragma once
 
+#include <poll.h>
+
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -25,10 +28,8 @@ class Recorder {
   std::function<plat::LRESULT(plat::HWND, plat::UINT, plat::WPARAM, plat::LPARAM)> react;
 
   int Count(plat::UINT message) const {
-    int n = 0;
-    for (const Call& c : calls)
-      n += c.message == message ? 1 : 0;
-    return n;
+    return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                          [&](const Call& c) { return c.message == message; }));
   }
 };
 
@@ -41,10 +42,9 @@ inline plat::LRESULT RecordingProc(plat::HWND hwnd, plat::UINT message, plat::WP
                            reinterpret_cast<plat::LONG_PTR>(create->lpCreateParams));
   }
   auto* recorder = reinterpret_cast<Recorder*>(plat::GetWindowLongPtr(hwnd, plat::GWL_USERDATA));
-  if (recorder == nullptr)
-    return plat::DefWindowProc(hwnd, message, wparam, lparam);
-  recorder->calls.push_back({hwnd, message, wparam, lparam});
-  if (recorder->react)
+  if (recorder != nullptr)
+    recorder->calls.push_back({hwnd, message, wparam, lparam});
+  if (recorder != nullptr && recorder->react)
     return recorder->react(hwnd, message, wparam, lparam);
   return plat::DefWindowProc(hwnd, message, wparam, lparam);
 }
@@ -57,17 +57,17 @@ class TestClass {
     wc.lpfnWndProc = RecordingProc;
     wc.hInstance = plat::GetModuleHandle(nullptr);
     wc.lpszClassName = name_.c_str();
-    atom_ = plat::RegisterClass(&wc);
+    plat::RegisterClass(&wc);
   }
   ~TestClass() { plat::UnregisterClass(name_.c_str(), plat::GetModuleHandle(nullptr)); }
   TestClass(const TestClass&) = delete;
   TestClass& operator=(const TestClass&) = delete;
 
   const char* name() const { return name_.c_str(); }
-  plat::ATOM atom() const { return atom_; }
 
-  // A hidden window (or, with WS_VISIBLE, a host window of width x height).
-  plat::HWND Create(Recorder* recorder, plat::DWORD style = 0, int width = 0,
+  // A hidden window (or, with WS_VISIBLE, a host window of width x height);
+  // without a recorder its procedure is DefWindowProc.
+  plat::HWND Create(Recorder* recorder = nullptr, plat::DWORD style = 0, int width = 0,
                     int height = 0) const {
     return plat::CreateWindow(name_.c_str(), "test window", style, 0, 0, width, height, 0, nullptr,
                               plat::GetModuleHandle(nullptr), recorder);
@@ -76,18 +76,21 @@ class TestClass {
  private:
   static inline std::atomic<int> next_{0};
   std::string name_;
-  plat::ATOM atom_ = 0;
 };
 
 // Takes every waiting message off the calling thread's queue and dispatches it.
 inline int PumpAll() {
   int n = 0;
-  plat::MSG msg;
-  while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
+  for (plat::MSG msg; plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE); ++n)
     plat::DispatchMessage(&msg);
-    ++n;
-  }
   return n;
+}
+
+// The queue's descriptor is readable exactly while messages or due timers
+// wait, so that a host can pump from poll(), epoll, GLib or Qt.
+inline bool Readable(int timeout_ms = 0) {
+  pollfd p{plat::GetQueueFd(), POLLIN, 0};
+  return poll(&p, 1, timeout_ms) == 1 && (p.revents & POLLIN) != 0;
 }
 
 }  // namespace plat_test
