@@ -5,12 +5,11 @@
 #include <chrono>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 
 #include "plat/message.h"
 #include "plat/window.h"
-#include "support/temp_dir.h"
 #include "support/pump.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -61,24 +60,15 @@ TEST(KsnTimerTest, DestructionLeavesNoWindowAndUnregistersTheClass) {
 // ---------------------------------------------------------------------------
 // Ticks
 
-TEST(KsnTimerTest, TicksAboutEvery50msOnlyWhileTheOwnerThreadPumps) {
+// When ticks come (only while the owner thread looks, never to another
+// thread) is the porting layer's timer test; this is the period and the call.
+TEST(KsnTimerTest, TicksAboutEvery50msWhileItsThreadPumps) {
   CountingTimer timer;
-  std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(timer.ticks, 0);
-  PumpFor(1000ms);
-  // 20 expected; a loaded machine pumps late but never gets more than one
+  PumpFor(500ms);
+  // 10 expected; a loaded machine pumps late but never gets more than one
   // tick per period.
-  EXPECT_GE(timer.ticks, 5);
-  EXPECT_LE(timer.ticks, 25);
-}
-
-TEST(KsnTimerTest, AnotherThreadPumpingGetsNoTick) {
-  CountingTimer timer;
-  std::thread other([] { PumpFor(300ms); });
-  other.join();
-  EXPECT_EQ(timer.ticks, 0);
-  PumpFor(300ms);
-  EXPECT_GT(timer.ticks, 0);
+  EXPECT_GE(timer.ticks, 3);
+  EXPECT_LE(timer.ticks, 13);
 }
 
 TEST(KsnTimerTest, RuntimeErrorsFromTheTickAreDropped) {
