@@ -593,6 +593,8 @@ void KsnCore::ApplyEvent(Session& session, PairingEvent event) {
   }
 }
 
+// The caller publishes what this queues before it lets go of the lock: a
+// Send that sees the session paired must not overtake the ACCEPT that paired it.
 void KsnCore::HandleControl(Session& session, const FrameHeader& frame, const char* reply) {
   std::vector<Outgoing> frames;
   bool foreign = false;
@@ -620,10 +622,10 @@ void KsnCore::OnConferenceMessage(natsConnection*, natsSubscription*, natsMsg* m
       else if (frame.from != session.id)
         ++session.foreign;
       out.swap(self->outbox_);
+      self->Publish(std::move(out));
     }
   }
   natsMsg_Destroy(msg);
-  self->Publish(std::move(out));
 }
 
 void KsnCore::OnMemberMessage(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
@@ -662,10 +664,10 @@ void KsnCore::OnMemberMessage(natsConnection*, natsSubscription*, natsMsg* msg, 
     } else {
       self->HandleControl(session, frame, natsMsg_GetReply(msg));
       out.swap(self->outbox_);
+      self->Publish(std::move(out));
     }
   }
   natsMsg_Destroy(msg);
-  self->Publish(std::move(out));
 }
 
 void KsnCore::TickLoop() {
