@@ -13,10 +13,17 @@ constexpr char kHelp[] =
     "log_level\r\nvideo_cap_driver\r\nvideo_opened\r\nvideo_type\r\nout_bw_valve\r\n"
     "session_list\r\n";
 
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-  for (std::size_t at = text.find(from); at != std::string::npos;
-       at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
+// One left-to-right pass; replaced text is not looked at again.
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  std::size_t at = 0;
+  for (std::size_t hit = text.find(from); hit != std::string_view::npos;
+       hit = text.find(from, at)) {
+    out.append(text.substr(at, hit - at)).append(to);
+    at = hit + from.size();
+  }
+  out.append(text.substr(at));
+  return out;
 }
 
 }  // namespace
@@ -30,10 +37,7 @@ ConsoleKey SplitConsoleKey(std::string_view key) {
   }
   std::string_view first = key.substr(0, dot);
   first = first.substr(0, first.find(':'));
-  split.first = first;
-  ReplaceAll(split.first, "%%", "%");
-  ReplaceAll(split.first, "%46", ".");
-  ReplaceAll(split.first, "%58", ":");
+  split.first = ReplaceAll(ReplaceAll(ReplaceAll(first, "%%", "%"), "%46", "."), "%58", ":");
   split.remainder = key.substr(dot + 1);
   return split;
 }

@@ -60,6 +60,7 @@ class FrameSender {
  private:
   // One encoded stream: its encoder and the buffer the encoder writes into.
   struct Stream {
+    explicit Stream(const char* stream_name) : name(stream_name) {}
     const char* name;  // "normal" or "small", as the records say
     std::unique_ptr<IVCodec> encoder;
     std::unique_ptr<std::uint8_t[]> bitstream;
