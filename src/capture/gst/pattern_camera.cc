@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "capture/gst/capture_stamp_probe.h"
 #include "capture/gst/gst_capture_graph.h"
 #include "capture/gst/gst_init.h"
 #include "capture/virtual_camera.h"
@@ -37,6 +38,9 @@ class PatternCamera final : public CameraSource {
     }
     g_object_set(pictures, "is-live", TRUE, "pattern", setup_.bars ? kSmptePattern : kBallPattern,
                  nullptr);
+    if (CaptureStampRequested()) {
+      AttachCaptureStamp(pictures);
+    }
     gst_bin_add(GST_BIN(bin), pictures);
     GstElement* last = pictures;
     if (setup_.fail_after_buffers >= 0) {
