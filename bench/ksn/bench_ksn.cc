@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bench_frame.h"
+#include "child_process.h"
 #include "ksn_control_impl.h"
-#include "member_process.h"
 #include "nats_connection_options.h"
 #include "nats_server.h"
 #include "recording_sink.h"
@@ -30,10 +30,10 @@ struct World {
       return;
     ksn::KsnSettings settings;
     settings.servers = {server->url()};
-    ksn_peer = std::make_unique<ksn_test::MemberProcess>(
-        server->url(), std::vector<std::string>{KSN_BENCH_PEER, "ksn", KSN_LIBRARY, kHandle});
-    raw_peer = std::make_unique<ksn_test::MemberProcess>(
-        server->url(), std::vector<std::string>{KSN_BENCH_PEER, "raw", kRawSubject});
+    ksn_peer = std::make_unique<ksn_test::ChildProcess>(
+        std::vector<std::string>{KSN_BENCH_PEER, "ksn", KSN_LIBRARY, kHandle}, server->url());
+    raw_peer = std::make_unique<ksn_test::ChildProcess>(
+        std::vector<std::string>{KSN_BENCH_PEER, "raw", kRawSubject}, server->url());
     control = ksn::KsnControlImpl::Create(settings);
     sink = ksn_test::RecordingSink::Create(control);
     std::string error;
@@ -82,8 +82,8 @@ struct World {
   }
 
   std::unique_ptr<ksn_test::NatsServer> server;
-  std::unique_ptr<ksn_test::MemberProcess> ksn_peer;
-  std::unique_ptr<ksn_test::MemberProcess> raw_peer;
+  std::unique_ptr<ksn_test::ChildProcess> ksn_peer;
+  std::unique_ptr<ksn_test::ChildProcess> raw_peer;
   ksn::KsnControlImpl* control = nullptr;
   ksn_test::RecordingSink* sink = nullptr;
   natsConnection* raw = nullptr;

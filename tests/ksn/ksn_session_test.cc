@@ -8,10 +8,10 @@
 #include <memory>
 #include <set>
 
+#include "child_process.h"
 #include "external/ksn_exception.h"
 #include "ksn_control_impl.h"
 #include "ksn_errors.h"
-#include "member_process.h"
 #include "nats_server.h"
 #include "recording_sink.h"
 #include "test_packets.h"
@@ -90,8 +90,8 @@ TEST(KsnSessionTest, TenThousandPacketsReachAnotherProcessWholeAndInOrder) {
   auto server = ksn_test::NatsServer::Start();
   ASSERT_TRUE(server);
   constexpr std::uint32_t kCount = 10000;
-  ksn_test::MemberProcess peer(server->url(),
-                               {KSN_TEST_PEER, KSN_LIBRARY, "bulk", "receive", "10000"});
+  ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, "bulk", "receive", "10000"},
+                              server->url());
   Member a(server->url());
   ASSERT_TRUE(a.Ready());
   a.Open("bulk");
@@ -161,7 +161,7 @@ TEST(KsnSessionTest, ServerKilledClosesSessionsAndItsReturnAllowsNewOnes) {
 TEST(KsnSessionTest, KilledMemberProcessIsClosedWithinFiveSeconds) {
   auto server = ksn_test::NatsServer::Start();
   ASSERT_TRUE(server);
-  ksn_test::MemberProcess peer(server->url(), {KSN_TEST_PEER, KSN_LIBRARY, "doomed", "hold"});
+  ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, "doomed", "hold"}, server->url());
   Member a(server->url());
   ASSERT_TRUE(a.Ready());
   a.Open("doomed");

@@ -1,4 +1,4 @@
-#include "member_process.h"
+#include "child_process.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 
 namespace ksn_test {
 
-MemberProcess::MemberProcess(const std::string& url, const std::vector<std::string>& args) {
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const std::string& nats_url) {
   int fds[2];
   if (pipe(fds) != 0)
     return;
@@ -19,54 +19,52 @@ MemberProcess::MemberProcess(const std::string& url, const std::vector<std::stri
     dup2(fds[1], STDOUT_FILENO);
     close(fds[0]);
     close(fds[1]);
-    setenv("KSN_NATS_URL", url.c_str(), 1);
-    std::vector<char*> argv;
+    if (!nats_url.empty())
+      setenv("KSN_NATS_URL", nats_url.c_str(), 1);
     std::vector<std::string> copy = args;
+    std::vector<char*> argv;
     for (std::string& arg : copy)
       argv.push_back(arg.data());
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
+    // Debian puts nats-server in /usr/sbin, which a plain user's PATH may lack.
+    execv(("/usr/sbin/" + args[0]).c_str(), argv.data());
     _exit(127);
   }
   close(fds[1]);
   out_ = fds[0];
 }
 
-MemberProcess::~MemberProcess() {
-  Kill();
-  if (out_ >= 0)
-    close(out_);
-}
-
-std::string MemberProcess::WaitLine(const std::string& prefix, int timeout_ms) {
+std::string ChildProcess::WaitLine(const std::string& text, int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    std::size_t end;
-    while ((end = pending_.find('\n')) != std::string::npos) {
+    for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
       std::string line = pending_.substr(0, end);
       pending_.erase(0, end + 1);
-      if (line.compare(0, prefix.size(), prefix) == 0)
+      if (line.find(text) != std::string::npos)
         return line;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd pfd{out_, POLLIN, 0};
-    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
-      return "";
     char chunk[256];
-    const ssize_t n = read(out_, chunk, sizeof chunk);
-    if (n <= 0)
+    ssize_t n = 0;
+    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0 ||
+        (n = read(out_, chunk, sizeof chunk)) <= 0)
       return "";
     pending_.append(chunk, static_cast<std::size_t>(n));
   }
 }
 
-void MemberProcess::Kill() {
+void ChildProcess::Kill() {
   if (pid_ > 0) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
+  if (out_ >= 0)
+    close(out_);
+  out_ = -1;
 }
 
 }  // namespace ksn_test
