@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "capture/aligned_buffer.h"
+#include "common/aligned_buffer.h"
 #include "plat/types.h"
 
 // A copy of one frame's pixels for the AVI writer; lParam holds the copy,

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "capture/aligned_buffer.h"
+#include "common/aligned_buffer.h"
 #include "capture/media_type.h"
 
 struct SampleRecord {

@@ -5,8 +5,9 @@
 #include <memory>
 #include <new>
 
-#include "pixel/pixel_converter.h"
+#include "common/aligned_buffer.h"
 #include "display/frame_extent.h"
+#include "pixel/pixel_converter.h"
 #include "plat/gdi.h"
 #include "plat/window.h"
 
@@ -30,10 +31,9 @@ bool PaintFrame(plat::HWND hwnd, const VideoFrame& frame) {
     throw std::bad_alloc();
 
   // Not cleared: the scaler writes every pixel of it.
-  const auto pixels =
-      std::make_unique_for_overwrite<std::uint32_t[]>(static_cast<std::size_t>(w * h));
+  const AlignedBuffer pixels = MakeAlignedBufferOrThrow(static_cast<std::size_t>(bytes));
   VideoFrame picture;
-  picture.data = reinterpret_cast<std::uint8_t*>(pixels.get());
+  picture.data = pixels.get();
   picture.stride = static_cast<std::int32_t>(stride);
   picture.width = static_cast<std::int32_t>(w);
   picture.height = static_cast<std::int32_t>(h);

@@ -26,7 +26,7 @@ bool VideoWnds::ShowFrame(const VideoFrame& frame) {
   if (*size > buffer_size_) {
     // The new buffer is filled before the old one goes, so that a failed
     // allocation leaves buffer, size and stored frame as they were.
-    auto bigger = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(*size));
+    AlignedBuffer bigger = MakeAlignedBufferOrThrow(static_cast<std::size_t>(*size));
     std::memcpy(bigger.get(), frame.data, static_cast<std::size_t>(*size));
     buffer_ = std::move(bigger);
     buffer_size_ = *size;

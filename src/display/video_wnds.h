@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "common/aligned_buffer.h"
 #include "common/ref_count.h"
 #include "common/ref_ptr.h"
 #include "common/video_frame.h"
@@ -71,7 +72,7 @@ class VideoWnds {
   std::map<plat::HWND, COMM::RefPtr<Attributes>> wnds_;
   VideoFrame frame_;
   std::int32_t buffer_size_ = 0;
-  std::unique_ptr<std::uint8_t[]> buffer_;
+  AlignedBuffer buffer_;
 };
 
 }  // namespace kalo::video

@@ -83,7 +83,8 @@ class FrameSender {
   Stream small_{"small"};
   std::uint32_t frame_seq_ = 0;
   PixelConverter converter_;
-  std::array<std::uint8_t, kSmallImageSize> small_picture_{};
+  // Aligned as the module's other pixel buffers are, for the vector scaler.
+  alignas(64) std::array<std::uint8_t, kSmallImageSize> small_picture_{};
   // The packet of the frame being sent; storage kept between frames.
   sox::PackBuffer packet_;
   std::span<const std::uint8_t> packet_view_;

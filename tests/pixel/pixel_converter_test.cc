@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "guarded_buffer.h"
+#include "support/guarded_buffer.h"
 #include "pixel/cpu_features.h"
 #include "pixel/scale_row.h"
 #include "pixel/yuy2_row.h"

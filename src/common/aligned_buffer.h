@@ -1,5 +1,6 @@
-// Pixel buffers the capture path owns: 64-byte aligned, so that the vector
-// kernels read and write whole cache lines.
+// Pixel buffers the module owns (capture samples and frames, the window sets'
+// frames, the painter's picture, the small picture): 64-byte aligned, so that
+// the vector kernels read and write whole cache lines.
 #pragma once
 
 #include <cstddef>
@@ -18,4 +19,9 @@ using AlignedBuffer = std::unique_ptr<std::uint8_t[], AlignedFree>;
 inline AlignedBuffer MakeAlignedBuffer(std::size_t bytes) {
   return AlignedBuffer(
       static_cast<std::uint8_t*>(::operator new[](bytes, std::align_val_t{64}, std::nothrow)));
+}
+
+// The same, throwing std::bad_alloc where the memory cannot be had.
+inline AlignedBuffer MakeAlignedBufferOrThrow(std::size_t bytes) {
+  return AlignedBuffer(static_cast<std::uint8_t*>(::operator new[](bytes, std::align_val_t{64})));
 }
