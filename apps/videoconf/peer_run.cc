@@ -217,8 +217,9 @@ int RunPeer(const PeerOptions& options) {
   // The other member ends a moment apart from us; a close that early is a fault.
   const bool left_early = observer.closed && Clock::now() < end - std::chrono::seconds(2);
   if (observer.closed) {
-    std::printf("%s: the conference was closed by the network (reason %d): the other side left%s\n",
-                name.c_str(), observer.reason, left_early ? " early" : "");
+    std::printf("%s: the conference was closed by the network (reason %d)%s\n", name.c_str(),
+                observer.reason,
+                left_early ? ": the other side or the NATS server went away early" : "");
   }
   std::fflush(stdout);
   if (left_early) {

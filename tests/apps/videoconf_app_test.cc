@@ -1,0 +1,151 @@
+// The videoconf program end to end: a short call whose snapshots show the
+// other side's pictures, and the console of a running peer over NATS.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "nats_server.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string Program() {
+  return VIDEOCONF_PROGRAM;
+}
+
+// Runs a shell command; its stdout and stderr together, and its exit code.
+std::string Shell(const std::string& command, int* code) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  char chunk[4096];
+  while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr)
+    output += chunk;
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return output;
+}
+
+// Decodes the program's own PNGs (one IDAT, filter 0, 8-bit RGB) into
+// luma values, top-down.
+std::vector<int> ReadPngLuma(const std::string& path, int* width, int* height) {
+  const std::string file = vc_test::ReadFile(path);
+  if (file.size() < 33 || file.compare(12, 4, "IHDR") != 0)
+    return {};
+  auto big32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(file[at])) << 24 |
+           static_cast<unsigned char>(file[at + 1]) << 16 |
+           static_cast<unsigned char>(file[at + 2]) << 8 | static_cast<unsigned char>(file[at + 3]);
+  };
+  *width = static_cast<int>(big32(16));
+  *height = static_cast<int>(big32(20));
+  const std::size_t idat = file.find("IDAT");
+  std::vector<Bytef> raw(static_cast<std::size_t>(*height) * (1 + 3 * *width));
+  uLongf raw_size = raw.size();
+  if (idat == std::string::npos ||
+      uncompress(raw.data(), &raw_size, reinterpret_cast<const Bytef*>(file.data() + idat + 4),
+                 big32(idat - 4)) != Z_OK)
+    return {};
+  std::vector<int> luma;
+  for (int y = 0; y < *height; ++y) {
+    const Bytef* row = raw.data() + static_cast<std::size_t>(y) * (1 + 3 * *width) + 1;
+    for (int x = 0; x < *width; ++x)
+      luma.push_back((row[3 * x] * 77 + row[3 * x + 1] * 150 + row[3 * x + 2] * 29) >> 8);
+  }
+  return luma;
+}
+
+// Below the stamp rows, the virtual camera shows a white ball on black.
+struct Picture {
+  double dark = 0;   // share of pixels below luma 40
+  double light = 0;  // share above 200
+};
+Picture Describe(const std::string& path) {
+  int width = 0;
+  int height = 0;
+  const std::vector<int> luma = ReadPngLuma(path, &width, &height);
+  Picture picture;
+  int counted = 0;
+  for (int y = height / 6; y < height; ++y) {
+    for (int x = 0; x < width; ++x, ++counted) {
+      picture.dark += luma[static_cast<std::size_t>(y) * width + x] < 40;
+      picture.light += luma[static_cast<std::size_t>(y) * width + x] > 200;
+    }
+  }
+  if (counted > 0) {
+    picture.dark /= counted;
+    picture.light /= counted;
+  }
+  return picture;
+}
+
+TEST(VideoconfProgram, FiveSecondCallShowsEachSideThePicturesOfTheOther) {
+  vc_test::TempDir out;
+  int code = -1;
+  const std::string output =
+      Shell(Program() + " call --seconds 5 --mode normal --out " + out.path().string(), &code);
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_NE(output.find("video flowed both ways"), std::string::npos) << output;
+  const std::regex summary(
+      R"((A|B): summary: .* received (\d+) frames; .*p50 (\d+) ms, p95 (\d+) ms over (\d+) stamped)");
+  int summaries = 0;
+  for (std::sregex_iterator it(output.begin(), output.end(), summary), end; it != end; ++it) {
+    ++summaries;
+    EXPECT_GT(std::stoi((*it)[2]), 20) << (*it)[0];
+    EXPECT_GT(std::stoi((*it)[5]), 20) << "capture times unreadable: " << (*it)[0];
+    EXPECT_LE(std::stoi((*it)[3]), std::stoi((*it)[4])) << (*it)[0];
+  }
+  EXPECT_EQ(summaries, 2) << output;
+  for (const auto& [viewer, sender] : {std::pair{"A", "B"}, std::pair{"B", "A"}}) {
+    const Picture shown = Describe((out.path() / (std::string(viewer) + "-remote.png")).string());
+    const Picture sent = Describe((out.path() / (std::string(sender) + "-self.png")).string());
+    EXPECT_GT(shown.dark, 0.8) << viewer;
+    EXPECT_GT(shown.light, 0.005) << viewer << " shows no ball";
+    EXPECT_NEAR(shown.dark, sent.dark, 0.05) << viewer;
+    EXPECT_NEAR(shown.light, sent.light, 0.05) << viewer;
+  }
+  EXPECT_FALSE(vc_test::ReadFile(out.path() / "A-video_log.txt").empty());
+}
+
+TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
+  auto server = ksn_test::NatsServer::Start();
+  ASSERT_NE(server, nullptr);
+  vc_test::TempDir out;
+  const std::string env = "KSN_NATS_URL=" + server->url() + " ";
+  // The shell says its pid, then becomes the peer.
+  FILE* peer = popen(("echo $$; exec env " + env + Program() +
+                      " peer --cid new --seconds 60 --out " + out.path().string() + " 2>&1")
+                         .c_str(),
+                     "r");
+  ASSERT_NE(peer, nullptr);
+  char line[4096] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, peer), nullptr);
+  const pid_t pid = std::atoi(line);
+  ASSERT_NE(std::fgets(line, sizeof line, peer), nullptr);
+  ASSERT_EQ(std::string(line).rfind("cid ", 0), 0u) << line;
+  const std::string cid = std::string(line).substr(4, 36);
+
+  int code = -1;
+  std::string reply = Shell(env + Program() + " ctl get help", &code);
+  EXPECT_EQ(code, 0) << reply;
+  EXPECT_NE(reply.find("session_list"), std::string::npos) << reply;
+  reply = Shell(env + Program() + " ctl get session_list", &code);
+  EXPECT_NE(reply.find(cid), std::string::npos) << reply;
+  reply = Shell(env + Program() + " ctl set log_level 6", &code);
+  EXPECT_EQ(code, 0) << reply;
+  reply = Shell(env + Program() + " ctl get log_level", &code);
+  EXPECT_NE(reply.find(": 6"), std::string::npos) << reply;
+
+  kill(pid, SIGTERM);
+  while (std::fgets(line, sizeof line, peer) != nullptr) {
+  }
+  const int status = pclose(peer);
+  EXPECT_TRUE(WIFEXITED(status)) << "the peer did not end on SIGTERM by itself";
+}
+
+}  // namespace
