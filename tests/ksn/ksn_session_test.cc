@@ -41,6 +41,11 @@ struct Member {
     return PumpUntil([&] { return control->IsReady(); }, 10000);
   }
   void Open(const std::string& handle) { control->OpenSession(handle, 2, sink.get(), 0); }
+  // Opens `handle` and waits for the other member.
+  bool Join(const std::string& handle) {
+    return Ready() && (Open(handle), PumpUntil([&] { return !sink->connects.empty(); }, 10000)) &&
+           sink->connects[0] == 0;
+  }
 
   std::unique_ptr<ksn::KsnControlImpl, Release> control;
   std::unique_ptr<RecordingSink, Release> sink;
@@ -88,10 +93,7 @@ TEST(KsnSessionTest, TenThousandPacketsReachAnotherProcessWholeAndInOrder) {
   ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, "bulk", "receive", "10000"},
                               server->url());
   Member a(server->url());
-  ASSERT_TRUE(a.Ready());
-  a.Open("bulk");
-  ASSERT_TRUE(PumpUntil([&] { return !a.sink->connects.empty(); }, 10000));
-  ASSERT_EQ(a.sink->connects[0], 0u);
+  ASSERT_TRUE(a.Join("bulk"));
   ASSERT_EQ(peer.WaitLine("connected", 5000), "connected");
 
   // The receiver acks every 64 packets; at most 192 are in flight.
@@ -158,10 +160,8 @@ TEST(KsnSessionTest, KilledMemberProcessIsClosedWithinFiveSeconds) {
   ASSERT_TRUE(server);
   ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, "doomed", "hold"}, server->url());
   Member a(server->url());
-  ASSERT_TRUE(a.Ready());
-  a.Open("doomed");
-  ASSERT_EQ(peer.WaitLine("connected", 10000), "connected");
-  ASSERT_TRUE(PumpUntil([&] { return !a.sink->connects.empty(); }, 5000));
+  ASSERT_TRUE(a.Join("doomed"));
+  ASSERT_EQ(peer.WaitLine("connected", 5000), "connected");
 
   peer.Kill();
   const auto killed = std::chrono::steady_clock::now();

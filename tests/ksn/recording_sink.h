@@ -1,5 +1,5 @@
-// A session's notification sink for tests: records what arrives and, when
-// told to, drains the bytes as the conference session does (32000 at a time).
+// A session's notification sink for tests: records what arrives and drains
+// the bytes as the conference session does (32000 at a time).
 #pragma once
 
 #include <poll.h>
@@ -39,8 +39,6 @@ class RecordingSink final : public KSN::ksnNotify {
   void notifyRecv(const std::string& handle) override {
     ++recv_calls;
     threads.push_back(plat::GetCurrentThreadId());
-    if (!drain)
-      return;
     char chunk[32000];
     std::int32_t n;
     while ((n = control_->Recv(handle, chunk, sizeof chunk)) > 0)
@@ -53,7 +51,6 @@ class RecordingSink final : public KSN::ksnNotify {
   std::string last_text;
   std::string received;
   int recv_calls = 0;
-  bool drain = true;
   std::vector<plat::DWORD> threads;
 
  private:
