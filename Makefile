@@ -1,9 +1,11 @@
-# The newcomer's entry. `make test` installs what is missing, configures,
-# builds and runs every test; `make test-asan` does the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer (with short fuzz runs).
+# The newcomer's entry. `make demo` installs what is missing, builds the
+# videoconf program and runs a 10-second call between two processes.
+# `make test` installs what is missing, configures, builds and runs every
+# test; `make test-asan` does the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer (with short fuzz runs).
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test build-asan test-asan bench fuzz clean
+.PHONY: all deps build demo test build-asan test-asan bench fuzz clean
 
 all: build
 
@@ -13,6 +15,13 @@ deps:
 build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
+
+# Only what the call needs is built, so the first run is quick.
+demo: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target videoconf_app
+	build/default/bin/videoconf call --seconds 10 --out build/demo
+	@echo "demo: snapshots, debug logs and the summary are in build/demo/"
 
 test: build
 	ctest --preset default
