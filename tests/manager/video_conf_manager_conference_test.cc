@@ -322,24 +322,4 @@ TEST_F(ManagerConferenceTest, SelfWindowsGoToThePreviewSet) {
 // ---------------------------------------------------------------------------
 // The camera, which finds no device here
 
-TEST_F(ManagerConferenceTest, CameraOperationsAnswerForACameraThatCannotOpen) {
-  manager_->SetVideoCameraDriver("/dev/no-such-camera");
-  EXPECT_FALSE(manager_->IsVideoOpened());
-  EXPECT_FALSE(manager_->IsVideoOpening());
-  EXPECT_FALSE(manager_->SetToSuperVideo());
-  EXPECT_TRUE(manager_->CloseVideo());
-  EXPECT_TRUE(manager_->SetVideoBitRate(64000));
-  kalo::video::DeviceList devices;
-  EXPECT_TRUE(manager_->GetVideoCameraDrivers(devices));
-  TakeLog();
-
-  // The failed super mode left the valve alone: resuming picks normal.
-  EXPECT_FALSE(manager_->ResumeVideo(0));
-  EXPECT_EQ(TakeLog(),
-            (Calls{"[VideoConfManager::ResumeVideo]", "[VideoConfManager::SetToNormalVideo]",
-                   "[VideoConfManager::CloseVideo]",
-                   "[VideoConfManager::SetCameraParameter] 176*144*20"}));
-  EXPECT_FALSE(manager_->IsVideoOpened());
-}
-
 }  // namespace
