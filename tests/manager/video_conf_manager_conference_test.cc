@@ -319,7 +319,4 @@ TEST_F(ManagerConferenceTest, SelfWindowsGoToThePreviewSet) {
                               "[VideoConfManager::RemoveSelfVideoWindow]"}));
 }
 
-// ---------------------------------------------------------------------------
-// The camera, which finds no device here
-
 }  // namespace
