@@ -119,7 +119,7 @@ int RunPeer(const PeerOptions& options) {
   }
   std::unique_ptr<WindowPresenter> presenter;
   if (options.x11) {
-    presenter = MakeX11Presenter(&error);
+    presenter = MakeX11Presenter(name == "B" ? 1 : 0, &error);
     if (!presenter) {
       return Fail(name, error);
     }

@@ -23,15 +23,16 @@ class X11WindowPresenter final : public WindowPresenter {
 
 }  // namespace
 
-std::unique_ptr<WindowPresenter> MakeX11Presenter(std::string* error) {
-  std::unique_ptr<plat::X11Presenter> presenter = plat::X11Presenter::Open(error);
+std::unique_ptr<WindowPresenter> MakeX11Presenter(int row, std::string* error) {
+  // Rows of windows 300 pixels apart keep two peers on one screen apart.
+  std::unique_ptr<plat::X11Presenter> presenter = plat::X11Presenter::Open(0, row * 300, error);
   if (!presenter) {
     return nullptr;
   }
   return std::make_unique<X11WindowPresenter>(std::move(presenter));
 }
 #else
-std::unique_ptr<WindowPresenter> MakeX11Presenter(std::string* error) {
+std::unique_ptr<WindowPresenter> MakeX11Presenter(int, std::string* error) {
   *error = "this build has no X11 support: install libx11-dev and build again";
   return nullptr;
 }

@@ -16,8 +16,8 @@ class WindowPresenter {
   virtual void Show(plat::HWND window, const std::string& title) = 0;
 };
 
-// The X11 presenter; null with `error` set when this build has no X11
-// support or no display can be opened.
-std::unique_ptr<WindowPresenter> MakeX11Presenter(std::string* error);
+// The X11 presenter, its windows in row `row` of the screen; null with
+// `error` set when this build has no X11 support or no display can be opened.
+std::unique_ptr<WindowPresenter> MakeX11Presenter(int row, std::string* error);
 
 }  // namespace videoconf_app

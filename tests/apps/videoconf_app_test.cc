@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,54 @@ std::string Shell(const std::string& command, int* code) {
   std::string output;
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   char chunk[4096];
-  while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr)
-    output += chunk;
+  for (std::size_t n = 0; pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+    output.append(chunk, n);
   const int status = pipe != nullptr ? pclose(pipe) : -1;
   *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return output;
 }
+
+// A process started through the shell, which says its pid and then becomes
+// the program; its output is read line by line, and it is ended with the object.
+class Started {
+ public:
+  explicit Started(const std::string& command)
+      : pipe_(popen(("echo $$; exec " + command + " 2>&1").c_str(), "r")) {
+    const std::string pid = Line();
+    pid_ = std::atoi(pid.c_str());
+  }
+  ~Started() {
+    if (pid_ > 0)
+      kill(pid_, SIGTERM);
+    if (pipe_ != nullptr)
+      status_ = pclose(pipe_);
+  }
+  // The next line without its '\n'; empty at the end.
+  std::string Line() {
+    char line[4096] = {};
+    if (pipe_ == nullptr || std::fgets(line, sizeof line, pipe_) == nullptr)
+      return "";
+    std::string text = line;
+    if (!text.empty() && text.back() == '\n')
+      text.pop_back();
+    return text;
+  }
+  pid_t pid() const { return pid_; }
+  // Waits for the end; true when it ended by itself with `code`.
+  bool EndsWith(int code) {
+    while (!Line().empty()) {
+    }
+    status_ = pclose(pipe_);
+    pipe_ = nullptr;
+    pid_ = 0;
+    return WIFEXITED(status_) && WEXITSTATUS(status_) == code;
+  }
+
+ private:
+  FILE* pipe_;
+  pid_t pid_ = 0;
+  int status_ = 0;
+};
 
 // Decodes the program's own PNGs (one IDAT, filter 0, 8-bit RGB) into
 // luma values, top-down.
@@ -117,18 +160,11 @@ TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
   ASSERT_NE(server, nullptr);
   vc_test::TempDir out;
   const std::string env = "KSN_NATS_URL=" + server->url() + " ";
-  // The shell says its pid, then becomes the peer.
-  FILE* peer = popen(("echo $$; exec env " + env + Program() +
-                      " peer --cid new --seconds 60 --out " + out.path().string() + " 2>&1")
-                         .c_str(),
-                     "r");
-  ASSERT_NE(peer, nullptr);
-  char line[4096] = {};
-  ASSERT_NE(std::fgets(line, sizeof line, peer), nullptr);
-  const pid_t pid = std::atoi(line);
-  ASSERT_NE(std::fgets(line, sizeof line, peer), nullptr);
-  ASSERT_EQ(std::string(line).rfind("cid ", 0), 0u) << line;
-  const std::string cid = std::string(line).substr(4, 36);
+  Started peer("env " + env + Program() + " peer --cid new --seconds 60 --out " +
+               out.path().string());
+  const std::string first = peer.Line();
+  ASSERT_EQ(first.rfind("cid ", 0), 0u) << first;
+  const std::string cid = first.substr(4);
 
   int code = -1;
   std::string reply = Shell(env + Program() + " ctl get help", &code);
@@ -141,11 +177,49 @@ TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
   reply = Shell(env + Program() + " ctl get log_level", &code);
   EXPECT_NE(reply.find(": 6"), std::string::npos) << reply;
 
-  kill(pid, SIGTERM);
-  while (std::fgets(line, sizeof line, peer) != nullptr) {
+  // Asked to stop, the peer tears down and exits by itself.
+  kill(peer.pid(), SIGTERM);
+  EXPECT_TRUE(peer.EndsWith(4)) << "no video arrived, so 4, and no crash";
+}
+
+TEST(VideoconfProgram, X11WindowsOfACallShowVideoOnTheScreen) {
+  // Xvfb picks a free display and writes its number.
+  Started xvfb("Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp");
+  const std::string display = ":" + xvfb.Line();
+  ASSERT_NE(display, ":") << "Xvfb did not start";
+  vc_test::TempDir out;
+  Started call("env DISPLAY=" + display + " " + Program() + " call --x11 --seconds 6 --out " +
+               out.path().string());
+  // Once both peers receive, all four windows show video.
+  std::set<std::string> receiving;
+  for (std::string line = call.Line(); !line.empty() && receiving.size() < 2; line = call.Line()) {
+    if (std::regex_search(line, std::regex(R"(received [1-9])")))
+      receiving.insert(line.substr(0, 1));
   }
-  const int status = pclose(peer);
-  EXPECT_TRUE(WIFEXITED(status)) << "the peer did not end on SIGTERM by itself";
+  ASSERT_EQ(receiving.size(), 2u);
+  int code = -1;
+  const std::string screen =
+      Shell("ffmpeg -loglevel error -f x11grab -video_size 1024x768 -i " + display +
+                " -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null",
+            &code);
+  ASSERT_EQ(screen.size(), 1024u * 768u);
+  // Peer A's preview and remote window side by side at the top, B's 300 pixels lower.
+  for (const int top : {0, 300}) {
+    for (const int left : {0, 360}) {
+      int light = 0;
+      int dark = 0;
+      for (int y = top + 48; y < top + 288; ++y) {
+        for (int x = left; x < left + 352; ++x) {
+          const auto luma = static_cast<unsigned char>(screen[y * 1024 + x]);
+          light += luma > 200;
+          dark += luma < 40;
+        }
+      }
+      EXPECT_GT(light, 300) << "no ball in the window at " << left << "," << top;
+      EXPECT_GT(dark, 352 * 240 * 8 / 10) << "not the test picture at " << left << "," << top;
+    }
+  }
+  EXPECT_TRUE(call.EndsWith(0));
 }
 
 }  // namespace

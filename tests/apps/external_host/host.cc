@@ -12,8 +12,8 @@ int main() {
     std::printf("dlopen: %s\n", dlerror());
     return 1;
   }
-  auto get = reinterpret_cast<kalo::video::GetInstanceFunc>(
-      dlsym(module, kalo::video::kGetInstanceName));
+  auto get =
+      reinterpret_cast<kalo::video::GetInstanceFunc>(dlsym(module, kalo::video::kGetInstanceName));
   auto destroy = reinterpret_cast<kalo::video::DestroyInstanceFunc>(
       dlsym(module, kalo::video::kDestroyInstanceName));
   kalo::video::IVideoConfManager* manager = get != nullptr ? get() : nullptr;
