@@ -27,7 +27,7 @@ int Fail(const std::string& message) {
 }
 
 std::vector<std::string> PeerArgs(const PeerOptions& options, const std::string& name,
-                                  const std::string& cid) {
+                                  const std::string& cid, bool receive_only) {
   std::vector<std::string> args = {plat::GetExecutablePath(),
                                    "peer",
                                    "--name",
@@ -46,6 +46,9 @@ std::vector<std::string> PeerArgs(const PeerOptions& options, const std::string&
   if (options.x11) {
     args.emplace_back("--x11");
   }
+  if (receive_only) {
+    args.emplace_back("--receive-only");
+  }
   return args;
 }
 
@@ -63,7 +66,7 @@ void Relay(Peer& peer) {
 
 }  // namespace
 
-int RunCall(const PeerOptions& options) {
+int RunCall(const PeerOptions& options, bool one_way) {
   std::string error;
   if (!PrepareOutputFolder(options.out_dir, &error)) {
     return Fail(error);
@@ -82,7 +85,7 @@ int RunCall(const PeerOptions& options) {
   }
 
   std::array<Peer, 2> peers{Peer{"A", nullptr}, Peer{"B", nullptr}};
-  peers[0].process = ChildProcess::Start(PeerArgs(options, "A", "new"), false, &error);
+  peers[0].process = ChildProcess::Start(PeerArgs(options, "A", "new", false), false, &error);
   if (!peers[0].process) {
     return Fail(error);
   }
@@ -107,7 +110,7 @@ int RunCall(const PeerOptions& options) {
   std::printf("call: conference %s, %d s, %s mode\n", cid.c_str(), options.seconds,
               options.super ? "super (352x288, 15 fps)" : "normal (176x144, 20 fps)");
   std::fflush(stdout);
-  peers[1].process = ChildProcess::Start(PeerArgs(options, "B", cid), false, &error);
+  peers[1].process = ChildProcess::Start(PeerArgs(options, "B", cid, one_way), false, &error);
   if (!peers[1].process) {
     return Fail(error);
   }
@@ -162,14 +165,17 @@ int RunCall(const PeerOptions& options) {
 
   bool both = true;
   for (std::size_t i = 0; i < peers.size(); ++i) {
-    if (!WIFEXITED(*exits[i]) || WEXITSTATUS(*exits[i]) != kPeerVideoFlowed) {
+    // One way, A sends only and gets nothing back.
+    const int wanted = one_way && i == 0 ? kPeerNoVideo : kPeerVideoFlowed;
+    if (!WIFEXITED(*exits[i]) || WEXITSTATUS(*exits[i]) != wanted) {
       both = false;
       std::printf("call: peer %s received no video or did not finish (%s)\n", peers[i].name.c_str(),
                   DescribeExit(*exits[i]).c_str());
     }
   }
   std::printf("call: %s; snapshots and debug logs in %s\n",
-              both ? "video flowed both ways" : "video did NOT flow both ways",
+              both ? (one_way ? "video flowed from A to B" : "video flowed both ways")
+                   : "video did NOT flow as it should",
               options.out_dir.c_str());
   return both ? 0 : 1;
 }

@@ -7,7 +7,8 @@
 
 namespace videoconf_app {
 
-// `options` as each peer gets them (name and cid are set here).
-int RunCall(const PeerOptions& options);
+// `options` as each peer gets them (name and cid are set here). With
+// `one_way`, B opens no camera and only A's video flows.
+int RunCall(const PeerOptions& options, bool one_way);
 
 }  // namespace videoconf_app

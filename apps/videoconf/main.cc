@@ -18,9 +18,11 @@ using videoconf_app::CommandSyntax;
 constexpr char kUsage[] =
     "usage: videoconf <command> [options]\n"
     "  call    [--seconds N] [--mode super|normal] [--camera DEV] [--out DIR] [--x11]\n"
+    "          [--one-way]            (B only receives)\n"
     "          two peers in one new conference over a private NATS server (or KSN_NATS_URL)\n"
     "  peer    --cid ID|new [--name NAME] [--seconds N] [--mode super|normal] [--camera DEV]\n"
-    "          [--out DIR] [--x11]    one member, for machines sharing a NATS server\n"
+    "          [--out DIR] [--x11] [--receive-only]  one member, for machines sharing a NATS\n"
+    "          server\n"
     "  devices                        the cameras\n"
     "  record  --seconds N FILE.avi [--camera DEV]\n"
     "  ctl     list | get KEY | set KEY VALUE [--member ID]\n"
@@ -50,6 +52,7 @@ bool ReadPeerOptions(const CommandLine& line, videoconf_app::PeerOptions* option
   options->camera = line.Get("camera", "");
   options->out_dir = line.Get("out", "videoconf-out");
   options->x11 = line.Has("x11");
+  options->receive_only = line.Has("receive-only");
   options->name = line.Get("name", "peer");
   options->cid = line.Get("cid", "");
   if (!line.words.empty()) {
@@ -70,7 +73,8 @@ int main(int argc, char** argv) {
     std::printf("%s", kUsage);
     return line.command.empty() ? 2 : 0;
   }
-  const CommandSyntax peer_syntax{{"seconds", "mode", "camera", "out", "name", "cid"}, {"x11"}};
+  const CommandSyntax peer_syntax{{"seconds", "mode", "camera", "out", "name", "cid"},
+                                  {"x11", "receive-only", "one-way"}};
   CommandSyntax syntax;
   if (line.command == "call" || line.command == "peer") {
     syntax = peer_syntax;
@@ -107,10 +111,13 @@ int main(int argc, char** argv) {
     return BadUsage(error);
   }
   if (line.command == "call") {
-    if (line.Has("cid") || line.Has("name")) {
+    if (line.Has("cid") || line.Has("name") || line.Has("receive-only")) {
       return BadUsage("'call' names its peers and makes the conference id itself");
     }
-    return videoconf_app::RunCall(options);
+    return videoconf_app::RunCall(options, line.Has("one-way"));
+  }
+  if (line.Has("one-way")) {
+    return BadUsage("--one-way is an option of 'call'; a peer takes --receive-only");
   }
   if (options.cid.empty()) {
     return BadUsage("'peer' needs --cid ID (the other member's) or --cid new");

@@ -1,5 +1,7 @@
 #include "peer_run.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +58,21 @@ bool Snapshot(plat::HWND window, const std::string& path, std::string* error) {
 }
 
 // Counts over one second of the progress line.
+// CPU time of the whole process (every thread), in milliseconds.
+double ProcessCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// Where the counted part of the call began.
+struct CpuMark {
+  std::uint64_t captured;
+  std::uint64_t received;
+  double cpu_ms;
+};
+
 struct Tally {
   std::uint64_t captured = 0;
   std::uint64_t received = 0;
@@ -105,8 +122,8 @@ int RunPeer(const PeerOptions& options) {
                           ": start one (nats-server) or point KSN_NATS_URL at one");
   }
   std::string camera;
-  if (!ChooseCamera(*manager, options.camera, &camera, &error) ||
-      !OpenCamera(*manager, camera, options.super, &error)) {
+  if (!options.receive_only && (!ChooseCamera(*manager, options.camera, &camera, &error) ||
+                                !OpenCamera(*manager, camera, options.super, &error))) {
     return Fail(name, error);
   }
 
@@ -157,10 +174,12 @@ int RunPeer(const PeerOptions& options) {
   const auto wait_for_other = std::chrono::seconds(15);
   auto end = start + std::chrono::seconds(options.seconds) + wait_for_other;
   bool counting = false;
+  CpuMark counted_from{0, 0, ProcessCpuMs()};
   while (Clock::now() < end && !StopRequested() && !observer.closed) {
     if (observer.ready && !counting) {
       counting = true;
       end = Clock::now() + std::chrono::seconds(options.seconds);
+      counted_from = {self_watch.frames(), remote_watch.frames(), ProcessCpuMs()};
     }
     if (PumpQueue(20) > 0) {
       const std::int64_t now_ms = plat::WallClockMilliseconds();
@@ -191,6 +210,10 @@ int RunPeer(const PeerOptions& options) {
     }
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  const double cpu_ms = ProcessCpuMs() - counted_from.cpu_ms;
+  const auto per_frame = [cpu_ms](std::uint64_t frames) {
+    return frames > 0 ? cpu_ms / static_cast<double>(frames) : 0.0;
+  };
 
   const std::string prefix = options.out_dir + "/" + name;
   bool snapshots = Snapshot(self.hwnd(), prefix + "-self.png", &error);
@@ -209,10 +232,12 @@ int RunPeer(const PeerOptions& options) {
   const auto& delays = remote_watch.latencies_ms();
   std::printf(
       "%s: summary: %.1f s, captured %llu, received %llu frames; glass-to-glass latency p50 %.0f "
-      "ms, p95 %.0f ms over %zu stamped frames; snapshots %s-self.png %s-remote.png%s\n",
+      "ms, p95 %.0f ms over %zu stamped frames; cpu %.3f ms per captured frame, %.3f ms per "
+      "received frame; snapshots %s-self.png %s-remote.png%s\n",
       name.c_str(), elapsed, static_cast<unsigned long long>(self_watch.frames()),
       static_cast<unsigned long long>(remote_watch.frames()), Percentile(delays, 50),
-      Percentile(delays, 95), delays.size(), prefix.c_str(), prefix.c_str(),
+      Percentile(delays, 95), delays.size(), per_frame(self_watch.frames() - counted_from.captured),
+      per_frame(remote_watch.frames() - counted_from.received), prefix.c_str(), prefix.c_str(),
       snapshots ? "" : (" (not written: " + error + ")").c_str());
   // The other member ends a moment apart from us; a close that early is a fault.
   const bool left_early = observer.closed && Clock::now() < end - std::chrono::seconds(2);

@@ -15,6 +15,8 @@ struct PeerOptions {
   int seconds = 10;
   std::string out_dir = "videoconf-out";
   bool x11 = false;
+  // Opens no camera: only receives (the benchmark's receiver).
+  bool receive_only = false;
 };
 
 // Exit codes of a peer, which the call reads.
