@@ -34,7 +34,9 @@ std::unique_ptr<LoadedModule> LoadedModule::Load(std::string* error) {
     if (path.find('/') != std::string::npos && !std::filesystem::exists(path)) {
       continue;
     }
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // The module brings GLib and GStreamer, which are never safely unloaded
+    // (their threads and type registry outlive any manager): keep it mapped.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle == nullptr) {
       last_error = dlerror();
       continue;
