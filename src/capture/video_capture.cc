@@ -181,21 +181,21 @@ bool VideoCapture::ConvertSample(SampleRecord* record, VideoFrame& frame) {
     return false;
   }
   const std::size_t bytes = std::size_t{4} * static_cast<std::size_t>(w) * h;
-  AlignedBuffer pixels = MakeAlignedBuffer(bytes + 1);
-  if (!pixels) {
-    return false;
+  if (converted_size_ < bytes) {
+    converted_.reset();
+    converted_size_ = 0;
+    converted_ = MakeAlignedBuffer(bytes);
+    if (!converted_) {
+      return false;
+    }
+    converted_size_ = bytes;
   }
-  frame.data = pixels.get();
+  frame.data = converted_.get();
   if (type.subtype == MediaSubtype::kRGB24) {
     converter_.Rgb24ToRgb32(record->data.get(), frame);
   } else {
     converter_.Yuy2ToRgb32(record->data.get(), frame);
   }
-  // The record owns exactly one buffer again: the converted one.
-  record->data = std::move(pixels);
-  record->size = static_cast<std::int32_t>(bytes);
-  type.subtype = MediaSubtype::kARGB32;
-  type.bit_count = 32;
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include "capture/graph_events.h"
 #include "capture/video_callback.h"
 #include "capture/video_render.h"
+#include "common/aligned_buffer.h"
 #include "common/video_frame.h"
 #include "pixel/pixel_converter.h"
 #include "plat/types.h"
@@ -93,7 +94,8 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   bool Run();
   // Gives up every graph handle (and ends a recording); leaves running_ alone.
   void ReleaseGraph();
-  // The sample in 32-bit bottom-up pixels, in a buffer the record owns; false
+  // The sample in 32-bit bottom-up pixels: the record's own buffer when it
+  // holds them already, else the capture object's converted picture; false
   // drops it (not video, a subtype other than RGB24, YUY2 and ARGB32, or a
   // buffer too short for the size it claims).
   bool ConvertSample(SampleRecord* record, VideoFrame& frame);
@@ -118,4 +120,8 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   std::string last_error_;               // never cleared
   std::unique_ptr<CAVIFile> avi_;        // the recording in progress
   PixelConverter converter_;
+  // The converted picture of the latest sample, kept and reused while big
+  // enough: a fresh buffer of this size for every frame costs page faults.
+  AlignedBuffer converted_;
+  std::size_t converted_size_ = 0;
 };

@@ -14,6 +14,11 @@
 namespace kalo::video {
 
 bool PaintFrame(plat::HWND hwnd, const VideoFrame& frame) {
+  PaintScratch scratch;
+  return PaintFrame(hwnd, frame, scratch);
+}
+
+bool PaintFrame(plat::HWND hwnd, const VideoFrame& frame, PaintScratch& scratch) {
   if (hwnd == 0 || !plat::IsWindow(hwnd))
     return false;
   if (!ReadableFrameBytes(frame))
@@ -31,7 +36,13 @@ bool PaintFrame(plat::HWND hwnd, const VideoFrame& frame) {
     throw std::bad_alloc();
 
   // Not cleared: the scaler writes every pixel of it.
-  const AlignedBuffer pixels = MakeAlignedBufferOrThrow(static_cast<std::size_t>(bytes));
+  if (scratch.size < static_cast<std::size_t>(bytes)) {
+    scratch.pixels.reset();
+    scratch.size = 0;
+    scratch.pixels = MakeAlignedBufferOrThrow(static_cast<std::size_t>(bytes));
+    scratch.size = static_cast<std::size_t>(bytes);
+  }
+  const AlignedBuffer& pixels = scratch.pixels;
   VideoFrame picture;
   picture.data = pixels.get();
   picture.stride = static_cast<std::int32_t>(stride);

@@ -50,7 +50,7 @@ bool VideoWnds::ShowFrame(const VideoFrame& frame) {
       // A dead window refuses the post; it gets it again with the next frame.
       plat::PostMessage(hwnd, WM_FIRST_FRAME, 0, 0);
     }
-    if (PaintFrame(hwnd, frame))
+    if (PaintFrame(hwnd, frame, scratch_))
       ++attributes->frame_count;
     it = wnds_.upper_bound(hwnd);
   }
@@ -62,13 +62,13 @@ void VideoWnds::Repaint(plat::HWND hwnd) {
     return;
   if (hwnd != 0) {
     if (wnds_.contains(hwnd))
-      PaintFrame(hwnd, frame_);
+      PaintFrame(hwnd, frame_, scratch_);
     return;
   }
   auto it = wnds_.begin();
   while (it != wnds_.end()) {
     const plat::HWND current = it->first;
-    PaintFrame(current, frame_);
+    PaintFrame(current, frame_, scratch_);
     it = wnds_.upper_bound(current);
   }
 }

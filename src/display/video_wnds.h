@@ -11,6 +11,7 @@
 #include "common/ref_ptr.h"
 #include "common/video_frame.h"
 #include "display/first_frame_message.h"
+#include "display/paint_frame.h"
 #include "plat/types.h"
 
 namespace kalo::video {
@@ -73,6 +74,7 @@ class VideoWnds {
   VideoFrame frame_;
   std::int32_t buffer_size_ = 0;
   AlignedBuffer buffer_;
+  PaintScratch scratch_;  // the painter's picture, shared by the set's windows
 };
 
 }  // namespace kalo::video
