@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -183,37 +182,6 @@ TEST_F(VideoConfModuleTest, ModuleCanBeLoadedAgainAfterUnloading) {
 
 // ---------------------------------------------------------------------------
 // Without a usable library
-
-// The search path behind "beside the module" may hold a real library (the
-// build's own, next to the porting layer); absence can only be arranged
-// where it does not.
-bool LibraryReachableThroughSearchPath() {
-  std::vector<std::string> dirs = {PLATFORM_LIBRARY_DIR};
-  if (const char* env = std::getenv("LD_LIBRARY_PATH")) {
-    std::stringstream list(env);
-    for (std::string dir; std::getline(list, dir, ':');)
-      dirs.push_back(dir);
-  }
-  for (const std::string& dir : dirs) {
-    if (!dir.empty() && fs::exists(fs::path(dir) / "libKSNControlX.so"))
-      return true;
-  }
-  return false;
-}
-
-TEST_F(VideoConfModuleTest, WithoutTheLibraryTheManagerIsBuiltButNotReady) {
-  if (LibraryReachableThroughSearchPath()) {
-    GTEST_SKIP() << "a libKSNControlX.so lies on the search path; "
-                    "manager_video_conf_manager_test covers the absent library";
-  }
-  Load(Peer::kAbsent);
-  IVideoConfManager* manager = get_();
-  ASSERT_NE(manager, nullptr);
-  EXPECT_FALSE(manager->IsKSNReady());
-  EXPECT_FALSE(manager->OpenVideoSession(0, 0, "cid", 0));
-  destroy_();
-  EXPECT_FALSE(fs::exists(journal_));
-}
 
 TEST_F(VideoConfModuleTest, WithoutTheExportNoControlObjectIsTouched) {
   Load(Peer::kWithoutCreate);

@@ -63,6 +63,20 @@ class VideoConfManagerTest : public ::testing::Test {
 };
 
 // ---------------------------------------------------------------------------
+// The peer-network library
+
+// The module-level test cannot arrange absence where the build's own library
+// lies on the search path; named by a path, the library is simply missing.
+TEST_F(VideoConfManagerTest, WithoutTheLibraryTheManagerIsBuiltButNotReady) {
+  MakeWithoutLibrary();
+  EXPECT_FALSE(manager_->IsKSNReady());
+  EXPECT_FALSE(manager_->OpenVideoSession(0, 0, "c1", 0));
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"[VideoConfManager::OpenVideoSession] cid=c1",
+                                      "[VideoConfManager::OpenVideoSession] ksn not ready"}));
+}
+
+// ---------------------------------------------------------------------------
 // The debug log
 
 TEST_F(VideoConfManagerTest, StartGivesTheLogItsFileAndLevel) {
