@@ -8,27 +8,19 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/video_packet_builder.h"
+#include "support/video_packet.h"
 
 namespace {
 
 std::string Video(std::uint32_t seq, std::uint8_t key, std::uint16_t width, std::uint16_t height,
                   std::size_t payload_length, std::uint16_t bit_count = 32) {
-  VIDEODATA::FrameInfo info;
-  info.seq = seq;
-  info.key_frame = key;
-  info.width = width;
-  info.height = height;
-  info.frame_rate = 20;
-  info.bitrate = 49000;
+  VIDEODATA::FrameInfo info = vc_test::TestFrameInfo(key, width, height, seq);
   info.bit_count = bit_count;
   info.timestamp = 1700000000000 + seq * 50;
   std::string payload(payload_length, '\0');
   for (std::size_t i = 0; i < payload_length; ++i)
     payload[i] = static_cast<char>(i * 13 + seq);
-  sox::PackBuffer bb;
-  const auto bytes = VIDEODATA::BuildVideoPacket(bb, info, payload.data(), payload.size());
-  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return vc_test::VideoPacket(info, payload);
 }
 
 std::string Le32(std::uint32_t v) {
