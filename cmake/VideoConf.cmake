@@ -5,6 +5,10 @@ add_compile_options(-Wall -Wextra -Wpedantic -Werror -Wno-unused-parameter)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   add_compile_options(-Wno-missing-field-initializers)
 endif()
+# Lock and owner-thread annotations (external/thread_annotations.h) checked.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_compile_options(-Wthread-safety)
+endif()
 
 if(VC_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
