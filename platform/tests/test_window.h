@@ -13,23 +13,14 @@
 
 namespace plat_test {
 
-// What a window's procedure got, in order. Used on the window's own thread only.
-class Recorder {
- public:
-  struct Call {
-    plat::HWND hwnd;
-    plat::UINT message;
-    plat::WPARAM wparam;
-    plat::LPARAM lparam;
-  };
-
-  std::vector<Call> calls;
-  // Runs for every message after it is recorded; its result is the procedure's.
+// What a window's procedure got, in order; `react` (if set) answers for it.
+struct Recorder {
+  std::vector<plat::MSG> calls;
   std::function<plat::LRESULT(plat::HWND, plat::UINT, plat::WPARAM, plat::LPARAM)> react;
 
   int Count(plat::UINT message) const {
-    return static_cast<int>(std::count_if(calls.begin(), calls.end(),
-                                          [&](const Call& c) { return c.message == message; }));
+    return static_cast<int>(std::count_if(
+        calls.begin(), calls.end(), [&](const plat::MSG& c) { return c.message == message; }));
   }
 };
 
@@ -43,13 +34,13 @@ inline plat::LRESULT RecordingProc(plat::HWND hwnd, plat::UINT message, plat::WP
   }
   auto* recorder = reinterpret_cast<Recorder*>(plat::GetWindowLongPtr(hwnd, plat::GWL_USERDATA));
   if (recorder != nullptr)
-    recorder->calls.push_back({hwnd, message, wparam, lparam});
+    recorder->calls.push_back({hwnd, message, wparam, lparam, 0});
   if (recorder != nullptr && recorder->react)
     return recorder->react(hwnd, message, wparam, lparam);
   return plat::DefWindowProc(hwnd, message, wparam, lparam);
 }
 
-// A window class registered for one test under a name no other test uses.
+// A window class of its own for each test.
 class TestClass {
  public:
   TestClass() : name_("plat_test_class_" + std::to_string(next_++)) {
@@ -60,13 +51,10 @@ class TestClass {
     plat::RegisterClass(&wc);
   }
   ~TestClass() { plat::UnregisterClass(name_.c_str(), plat::GetModuleHandle(nullptr)); }
-  TestClass(const TestClass&) = delete;
-  TestClass& operator=(const TestClass&) = delete;
 
   const char* name() const { return name_.c_str(); }
 
-  // A hidden window (or, with WS_VISIBLE, a host window of width x height);
-  // without a recorder its procedure is DefWindowProc.
+  // A hidden window, or with WS_VISIBLE a host window of width x height.
   plat::HWND Create(Recorder* recorder = nullptr, plat::DWORD style = 0, int width = 0,
                     int height = 0) const {
     return plat::CreateWindow(name_.c_str(), "test window", style, 0, 0, width, height, 0, nullptr,
@@ -78,7 +66,7 @@ class TestClass {
   std::string name_;
 };
 
-// Takes every waiting message off the calling thread's queue and dispatches it.
+// Dispatches every waiting message of the calling thread; returns how many.
 inline int PumpAll() {
   int n = 0;
   for (plat::MSG msg; plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE); ++n)
@@ -86,8 +74,7 @@ inline int PumpAll() {
   return n;
 }
 
-// The queue's descriptor is readable exactly while messages or due timers
-// wait, so that a host can pump from poll(), epoll, GLib or Qt.
+// Whether the queue's descriptor (what a host's poll loop watches) is readable.
 inline bool Readable(int timeout_ms = 0) {
   pollfd p{plat::GetQueueFd(), POLLIN, 0};
   return poll(&p, 1, timeout_ms) == 1 && (p.revents & POLLIN) != 0;
