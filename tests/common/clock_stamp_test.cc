@@ -1,15 +1,13 @@
 // ClockStamp: seconds and milliseconds of the monotonic clock.
-#include "common/clock_stamp.h"
-
 #include <gtest/gtest.h>
 
+#include "common/clock_stamp.h"
 #include "plat/kernel.h"
 
 namespace {
 
 TEST(ClockStampTest, FollowsThePerformanceCounterInWholeMillisecondsThatNeverGoBack) {
-  std::int64_t before = 0;
-  std::int64_t after = 0;
+  std::int64_t before = 0, after = 0;
   plat::QueryPerformanceCounter(&before);
   const ClockStamp first = ClockStamp::Now();
   plat::QueryPerformanceCounter(&after);
@@ -18,9 +16,7 @@ TEST(ClockStampTest, FollowsThePerformanceCounterInWholeMillisecondsThatNeverGoB
   ClockStamp previous = first;
   for (int i = 0; i < 20000; ++i) {
     const ClockStamp stamp = ClockStamp::Now();
-    ASSERT_LE(stamp.milliseconds, 999);
-    ASSERT_EQ(stamp.reserved1, 0);
-    ASSERT_EQ(stamp.reserved2, 0);
+    ASSERT_TRUE(stamp.milliseconds <= 999 && stamp.reserved1 == 0 && stamp.reserved2 == 0);
     ASSERT_GE(stamp.total_milliseconds(), previous.total_milliseconds());
     previous = stamp;
   }
