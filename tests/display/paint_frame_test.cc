@@ -1,5 +1,5 @@
-// PaintFrame: which windows it paints, the picture upright over the whole client
-// area, and one it cannot allocate. Scaling is the pixel tests', bad frames the set's.
+// PaintFrame: the picture upright over the whole client area, and one it cannot
+// allocate. Scaling is the pixel tests'; bad frames and dead windows the set's.
 #include "display/paint_frame.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +17,6 @@ using vc_test::ExpectShows;
 using vc_test::HostWindow;
 using vc_test::Picture;
 using vc_test::ReadSurface;
-
-TEST(PaintFrameTest, NullAndDestroyedWindowsAreNotPainted) {
-  HostWindow window(8, 8);
-  const plat::HWND hwnd = window.hwnd();
-  window.Destroy();
-  Picture pic(4, 4, 1);
-  EXPECT_FALSE(PaintFrame(0, pic.frame()));
-  EXPECT_FALSE(PaintFrame(hwnd, pic.frame()));
-}
 
 // ExpectShows puts the first memory row at the bottom of the window.
 TEST(PaintFrameTest, ThePictureFillsTheClientAreaUprightAndReplacesWhatWasThere) {
