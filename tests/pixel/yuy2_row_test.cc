@@ -2,13 +2,12 @@
 // plain C statement of the same arithmetic, byte for byte.
 #include "pixel/yuy2_row.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "pixel/cpu_features.h"
 
@@ -16,11 +15,10 @@ namespace {
 
 using namespace pixel_kernels;
 
-// Rows of 312 pixels (four 64-pixel steps and a rest of 56) whose groups run
-// Y through 0..255, a row per V and a frame per U, so every Y, U and V value
-// meets every other. The rows go bottom-up into lines of 1280 bytes that start
-// on cache lines, every other frame with streaming stores; the bytes between
-// the rows must stay untouched.
+// Rows of 312 pixels (four 64-pixel steps and a rest of 56): Y runs through
+// 0..255, a row per V and a frame per U, so every Y, U and V meets every other.
+// The rows go bottom-up into lines of 1280 bytes on cache lines, every other
+// frame with streaming stores; the bytes between the rows stay untouched.
 TEST(Yuy2Kernels, MatchTheReferenceForEveryYuvValue) {
 #if !defined(__x86_64__)
   GTEST_SKIP() << "no vector kernels";
@@ -41,16 +39,13 @@ TEST(Yuy2Kernels, MatchTheReferenceForEveryYuvValue) {
   std::uint8_t* last = dst + (kHeight - 1) * kLine;
   std::vector<std::uint32_t> want(std::size_t{kWidth} * kHeight);
   for (int u = 0; u < 256; ++u) {
-    for (std::size_t g = 0; g < src.size() / 4; ++g) {
+    for (std::size_t g = 0; g < src.size() / 4; ++g)
       src[4 * g + 1] = static_cast<std::uint8_t>(u);
-    }
-    for (int v = 0; v < kHeight; ++v) {
+    for (int v = 0; v < kHeight; ++v)
       Yuy2ToArgbRow_C(&src[std::size_t(v) * kWidth * 2], &want[std::size_t(v) * kWidth], kWidth);
-    }
     for (const auto& [feature, kernel] : kernels) {
-      if (!CpuHas(feature)) {
+      if (!CpuHas(feature))
         continue;
-      }
       std::fill(memory.begin(), memory.end(), 0x5A);
       kernel({src.data(), kWidth * 2, last, -kLine, kWidth, kHeight, u % 2 == 1});
       for (int v = 0; v < kHeight; ++v) {
