@@ -21,8 +21,7 @@ class MessageQueueTest : public ::testing::Test {
     plat_test::PumpAll();
   }
   plat_test::TestClass cls_;
-  plat_test::Recorder recorder_;
-  const plat::HWND hwnd_ = cls_.Create(&recorder_);
+  const plat::HWND hwnd_ = cls_.Create();
   const plat::HWND other_ = cls_.Create();
 };
 
