@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -22,7 +21,6 @@
 #include "plat/kernel.h"
 #include "plat/message.h"
 #include "plat/window.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -37,12 +35,23 @@ struct SeenFrame {
   std::uint32_t last_row_pixel;   // leftmost pixel of the last row in memory
 };
 
+// Cameras the test plugs in and unplugs, the virtual camera last.
+struct Plugged : CameraSystem {
+  bool Devices(std::vector<CameraDevice>& found) override {
+    found.insert(found.end(), devices.begin(), devices.end());
+    found.push_back(MakeVirtualCamera());
+    return true;
+  }
+  std::vector<CameraDevice> devices;
+};
+
 // A capture object over the given devices (and the virtual camera last).
 class Camera : public VideoCapture {
  public:
   explicit Camera(std::vector<CameraDevice> devices = {})
       : VideoCapture(std::make_unique<GstCameraSystem>(
             GstCameraSystemSetup{.monitor_devices = false, .extra = std::move(devices)})) {}
+  explicit Camera(std::unique_ptr<Plugged> plugged) : VideoCapture(std::move(plugged)) {}
   void OnFrame(const VideoFrame* f) override {
     std::uint32_t first = 0;
     std::uint32_t last = 0;
@@ -151,11 +160,6 @@ TEST(CaptureGraph, RefusedSizeFallsBackAndTheRequestedRateHolds) {
   EXPECT_EQ(camera.height(), 288);
   EXPECT_EQ(camera.frame_rate(), 15);
   ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
-  const std::size_t first = camera.frames.size();
-  PumpFor(milliseconds(2000));
-  const std::size_t per_second = (camera.frames.size() - first) / 2;
-  EXPECT_GE(per_second, 12u);
-  EXPECT_LE(per_second, 17u);
   EXPECT_EQ(camera.frames.back().width, 352);
 }
 
@@ -189,15 +193,27 @@ TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
   EXPECT_FALSE(odd.IsRunning());
 }
 
-TEST(CaptureGraph, SourceFailingWhileRunningIsReportedOnce) {
-  Camera camera({MakePatternCamera("/dev/flaky", "Flaky", {Cap(MediaSubtype::kYUY2, 176, 144)},
-                                   PatternSetup{.fail_after_buffers = 5})});
+// Unplugged while running, then plugged in again: reported once, and capture
+// comes back by itself on that camera only.
+TEST(CaptureGraph, LostCameraIsReportedOnceAndCaptureResumesWhenItIsBack) {
+  const std::vector<Capability> caps = {Cap(MediaSubtype::kYUY2, 176, 144)};
+  auto owned = std::make_unique<Plugged>();
+  Plugged& plugged = *owned;
+  plugged.devices = {MakePatternCamera("/dev/flaky", "Flaky", caps, {.fail_after_buffers = 5})};
+  Camera camera(std::move(owned));
   ASSERT_TRUE(camera.Open("/dev/flaky", 0, 0, 0));
   ASSERT_TRUE(PumpUntil([&] { return !camera.errors.empty(); }));
-  PumpFor(milliseconds(300));
+  EXPECT_TRUE(camera.IsLost());
+  EXPECT_FALSE(camera.IsRunning());
+  plugged.devices.clear();
+  camera.frames.clear();
+  PumpFor(milliseconds(3 * VideoCapture::kDeviceWatchMs));
+  EXPECT_TRUE(camera.frames.empty());  // the virtual camera is no stand-in
+  plugged.devices = {MakePatternCamera("/dev/flaky", "Flaky", caps)};
+  ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
+  EXPECT_FALSE(camera.IsLost());
   EXPECT_EQ(camera.errors, Names{"EC_DEVICE_LOST"});
   EXPECT_EQ(camera.last_error(), "EC_DEVICE_LOST");
-  EXPECT_TRUE(camera.IsRunning());
   EXPECT_TRUE(camera.Stop());
 }
 
@@ -213,49 +229,6 @@ TEST(CaptureGraph, StalledOwnerThreadKeepsFewRecordsAndFramesFlowAfterwards) {
   camera.frames.clear();
   PumpFor(milliseconds(1000));
   EXPECT_GE(camera.frames.size(), 20u);
-}
-
-// "width,height,frames" as ffprobe reads the file's video stream.
-std::string Probe(const std::string& path) {
-  const std::string command =
-      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-      "stream=width,height,nb_read_frames -of csv=p=0 '" +
-      path + "'";
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
-      out += buffer;
-    }
-    pclose(pipe);
-  }
-  return out;
-}
-
-TEST(Recording, VirtualCameraRecordsWholeSecondsThatFfprobeReads) {
-  vc_test::TempDir dir;
-  const std::string first = (dir.path() / "first.avi").string();
-  const std::string clip = (dir.path() / "clip.avi").string();
-  Camera camera;
-  ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 176, 144, 30));
-  EXPECT_FALSE(camera.StartRecording(clip.substr(0, clip.size() - 3) + "AVI", 2));
-  EXPECT_FALSE(camera.StartRecording(clip.substr(0, clip.size() - 4), 2));
-  ASSERT_TRUE(camera.StartRecording(first, 60));
-  ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 5; }));
-  // The second recording ends the first; spaces pass the extension test and
-  // stay in the file's name.
-  ASSERT_TRUE(camera.StartRecording(clip + " ", 2));
-  ASSERT_TRUE(PumpUntil([&] { return !camera.IsRecording(); }))
-      << camera.frames.size() << " frames, seconds told " << camera.seconds_left.size();
-  EXPECT_EQ(camera.seconds_left, (std::vector<std::int32_t>{1, 0}));
-  EXPECT_EQ(Probe(clip + " "), "176,144,14\n");
-  EXPECT_TRUE(Probe(first).starts_with("176,144,")) << Probe(first);
-  EXPECT_FALSE(std::filesystem::exists(clip));
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "clip.AVI"));
-  // A recording ends with the graph.
-  ASSERT_TRUE(camera.StartRecording(clip, 60));
-  EXPECT_TRUE(camera.Stop());
-  EXPECT_FALSE(camera.IsRecording());
 }
 
 // ---- Samples the graph cannot make: handed over directly on this thread ----
@@ -292,14 +265,14 @@ TEST(DeviceSelection, DriverTextPicksTheDeviceElseTheFirstUsable) {
   EXPECT_EQ(SelectDevice({devices[0], devices[1]}, kVirtualCameraDriver), 1u);
   EXPECT_EQ(SelectDevice({devices[0]}, ""), std::nullopt);
 
-  kalo::video::DeviceList list{{"earlier", ""}};
+  std::vector<ListedDevice> list{{"earlier", ""}};
   EXPECT_TRUE(ListDevices(devices, list));
   EXPECT_TRUE(ListDevices(devices, list));
-  EXPECT_EQ(list, (kalo::video::DeviceList{{"earlier", ""},
-                                           {"/dev/video1", "Cam"},
-                                           {kVirtualCameraDriver, "Virtual"},
-                                           {"/dev/video1", "Cam"},
-                                           {kVirtualCameraDriver, "Virtual"}}));
+  EXPECT_EQ(list, (std::vector<ListedDevice>{{"earlier", ""},
+                                             {"/dev/video1", "Cam"},
+                                             {kVirtualCameraDriver, "Virtual"},
+                                             {"/dev/video1", "Cam"},
+                                             {kVirtualCameraDriver, "Virtual"}}));
   EXPECT_FALSE(ListDevices({devices[0]}, list));
   EXPECT_EQ(list.size(), 5u);
 }

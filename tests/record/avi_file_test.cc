@@ -150,7 +150,7 @@ TEST_F(AviFileTest, AFullDiskOrAKilledProcessKeepsTheFramesWritten) {
   const int pid =
       std::stoi(Shell(RECORD_HELPER " '" + clip.string() + "' 24 16 -1 >/dev/null & echo $!"));
   const std::uintmax_t frame = 24 * 16 * 3 + 8;
-  while (!fs::exists(clip) || fs::file_size(clip) < 224 + 40 * frame) {
+  for (int i = 0; i < 10000 && (!fs::exists(clip) || fs::file_size(clip) < 224 + 40 * frame); ++i) {
     usleep(1000);
   }
   kill(pid, SIGKILL);
