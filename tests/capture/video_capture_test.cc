@@ -13,7 +13,6 @@
 
 #include "capture/capture_messages.h"
 #include "capture/device_selection.h"
-#include "capture/gst/gst_camera_system.h"
 #include "capture/gst/pattern_camera.h"
 #include "capture/sample_record.h"
 #include "capture/video_cap_t.h"
@@ -21,6 +20,7 @@
 #include "plat/kernel.h"
 #include "plat/message.h"
 #include "plat/window.h"
+#include "support/pump.h"
 
 namespace {
 
@@ -29,7 +29,6 @@ using Names = std::vector<std::string>;
 
 struct SeenFrame {
   std::int32_t width, height, stride;
-  std::int64_t timestamp;
   plat::DWORD thread;
   std::uint32_t first_row_pixel;  // leftmost pixel of the first row in memory
   std::uint32_t last_row_pixel;   // leftmost pixel of the last row in memory
@@ -37,35 +36,32 @@ struct SeenFrame {
 
 // Cameras the test plugs in and unplugs, the virtual camera last.
 struct Plugged : CameraSystem {
+  explicit Plugged(const std::vector<CameraDevice>& devices) : devices(devices) {}
   bool Devices(std::vector<CameraDevice>& found) override {
     found.insert(found.end(), devices.begin(), devices.end());
     found.push_back(MakeVirtualCamera());
     return true;
   }
-  std::vector<CameraDevice> devices;
+  const std::vector<CameraDevice>& devices;
 };
 
-// A capture object over the given devices (and the virtual camera last).
+// A capture object over the devices plugged in.
 class Camera : public VideoCapture {
  public:
-  explicit Camera(std::vector<CameraDevice> devices = {})
-      : VideoCapture(std::make_unique<GstCameraSystem>(
-            GstCameraSystemSetup{.monitor_devices = false, .extra = std::move(devices)})) {}
-  explicit Camera(std::unique_ptr<Plugged> plugged) : VideoCapture(std::move(plugged)) {}
+  explicit Camera(std::vector<CameraDevice> plugged_in = {})
+      : VideoCapture(std::make_unique<Plugged>(plugged)), plugged(std::move(plugged_in)) {}
   void OnFrame(const VideoFrame* f) override {
     std::uint32_t first = 0;
     std::uint32_t last = 0;
     std::memcpy(&first, f->data, 4);
     std::memcpy(&last, f->data + std::ptrdiff_t{f->height - 1} * f->stride, 4);
-    frames.push_back(
-        {f->width, f->height, f->stride, f->timestamp, plat::GetCurrentThreadId(), first, last});
+    frames.push_back({f->width, f->height, f->stride, plat::GetCurrentThreadId(), first, last});
   }
   void OnCaptureError(const char* text) override { errors.emplace_back(text); }
-  void OnRecordSecondsLeft(std::int32_t seconds) override { seconds_left.push_back(seconds); }
 
   std::vector<SeenFrame> frames;
   std::vector<std::string> errors;
-  std::vector<std::int32_t> seconds_left;
+  std::vector<CameraDevice> plugged;  // read by the capture object's Plugged
 };
 
 // Pumps this thread's queue until `done` or the time is up.
@@ -84,16 +80,8 @@ bool PumpUntil(const std::function<bool()>& done, milliseconds limit = milliseco
   return true;
 }
 
-void PumpFor(milliseconds span) {
-  PumpUntil([] { return false; }, span);
-}
-
 Capability Cap(MediaSubtype subtype, std::int32_t w, std::int32_t h) {
   return FixedCapability(subtype, w, h);
-}
-
-Names Graph(const VideoCapture& camera) {
-  return camera.graph() != nullptr ? camera.graph()->ElementNames() : Names{};
 }
 
 const Names kDirect = {"SOURCE", "format caps", "NULL Render"};
@@ -103,7 +91,8 @@ const Names kDecoded = {"SOURCE", "format caps", "mjpg decodec", "color space co
 // ---- Through the real graph ----
 
 // The capability order decides the format; the frame size shows which one
-// won, since only the chosen subtype is offered at 176x144.
+// won, since only the chosen subtype is offered at 176x144. No capability
+// offers 640x480: each falls back to its own size.
 TEST(CaptureGraph, FormatChoiceBuildsTheGraphAndDeliversFramesOfTheChosenSize) {
   struct Case {
     std::vector<Capability> caps;
@@ -119,8 +108,9 @@ TEST(CaptureGraph, FormatChoiceBuildsTheGraphAndDeliversFramesOfTheChosenSize) {
   };
   for (const Case& c : cases) {
     Camera camera({MakePatternCamera("/dev/test0", "Test", c.caps)});
-    ASSERT_TRUE(camera.Open("/dev/test0", 0, 0, 0));
-    EXPECT_EQ(Graph(camera), c.graph);
+    ASSERT_TRUE(camera.Open("/dev/test0", 640, 480, 15));
+    EXPECT_EQ(camera.frame_rate(), 15);
+    EXPECT_EQ(camera.graph()->ElementNames(), c.graph);
     ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
     EXPECT_EQ(camera.frames.back().width, c.width);
     EXPECT_EQ(camera.width(), c.width);
@@ -129,19 +119,16 @@ TEST(CaptureGraph, FormatChoiceBuildsTheGraphAndDeliversFramesOfTheChosenSize) {
 
 // SMPTE bars: the top of the picture is white at the left, the bottom dark
 // blue. Bottom-up frames hold the top row last, whatever the source format.
-TEST(CaptureGraph, FramesAre32BitBottomUpStampedOnTheOwnerThread) {
+TEST(CaptureGraph, FramesAre32BitBottomUpOnTheOwnerThread) {
   for (MediaSubtype subtype : {MediaSubtype::kYUY2, MediaSubtype::kRGB24, MediaSubtype::kMJPG}) {
     Camera camera({MakePatternCamera("/dev/bars", "Bars", {Cap(subtype, 320, 240)},
                                      PatternSetup{.bars = true})});
-    const std::int64_t before = plat::WallClockMilliseconds();
     ASSERT_TRUE(camera.Open("/dev/bars", 320, 240, 30));
     ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
     const SeenFrame& f = camera.frames.back();
     EXPECT_EQ(f.width, 320);
     EXPECT_EQ(f.height, 240);
     EXPECT_EQ(f.stride, 1280);
-    EXPECT_GE(f.timestamp, before);
-    EXPECT_LE(f.timestamp, plat::WallClockMilliseconds());
     EXPECT_EQ(f.thread, plat::GetCurrentThreadId());
     const auto channel = [](std::uint32_t p, int shift) { return int(p >> shift & 0xFF); };
     for (int shift : {0, 8, 16}) {
@@ -153,20 +140,9 @@ TEST(CaptureGraph, FramesAre32BitBottomUpStampedOnTheOwnerThread) {
   }
 }
 
-TEST(CaptureGraph, RefusedSizeFallsBackAndTheRequestedRateHolds) {
-  Camera camera({MakePatternCamera("/dev/cif", "CIF only", {Cap(MediaSubtype::kYUY2, 352, 288)})});
-  ASSERT_TRUE(camera.Open("/dev/cif", 640, 480, 15));
-  EXPECT_EQ(camera.width(), 352);
-  EXPECT_EQ(camera.height(), 288);
-  EXPECT_EQ(camera.frame_rate(), 15);
-  ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
-  EXPECT_EQ(camera.frames.back().width, 352);
-}
-
 TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
   Camera camera;
   ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 176, 144, 0));
-  EXPECT_EQ(camera.frame_rate(), 30);
   const CaptureGraph* graph = camera.graph();
   EXPECT_TRUE(camera.Open("/dev/other", 0, 0, 0));  // running: nothing changes
   EXPECT_TRUE(camera.Open("", 176, 144, 0));
@@ -178,7 +154,6 @@ TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
   for (int i = 0; i < 4; ++i) {
     ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
     EXPECT_TRUE(camera.Stop());
-    EXPECT_FALSE(camera.Stop());
     EXPECT_EQ(camera.renderer(), nullptr);
     camera.frames.clear();
     ASSERT_TRUE(camera.Open(i % 2 ? "" : "/dev/nothing", 352, 288, 20));
@@ -197,23 +172,18 @@ TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
 // comes back by itself on that camera only.
 TEST(CaptureGraph, LostCameraIsReportedOnceAndCaptureResumesWhenItIsBack) {
   const std::vector<Capability> caps = {Cap(MediaSubtype::kYUY2, 176, 144)};
-  auto owned = std::make_unique<Plugged>();
-  Plugged& plugged = *owned;
-  plugged.devices = {MakePatternCamera("/dev/flaky", "Flaky", caps, {.fail_after_buffers = 5})};
-  Camera camera(std::move(owned));
+  Camera camera({MakePatternCamera("/dev/flaky", "Flaky", caps, {.fail_after_buffers = 5})});
   ASSERT_TRUE(camera.Open("/dev/flaky", 0, 0, 0));
   ASSERT_TRUE(PumpUntil([&] { return !camera.errors.empty(); }));
-  EXPECT_TRUE(camera.IsLost());
-  EXPECT_FALSE(camera.IsRunning());
-  plugged.devices.clear();
+  EXPECT_TRUE(camera.IsLost() && !camera.IsRunning());
+  camera.plugged.clear();
   camera.frames.clear();
-  PumpFor(milliseconds(3 * VideoCapture::kDeviceWatchMs));
+  vc_test::PumpFor(milliseconds(3 * VideoCapture::kDeviceWatchMs));
   EXPECT_TRUE(camera.frames.empty());  // the virtual camera is no stand-in
-  plugged.devices = {MakePatternCamera("/dev/flaky", "Flaky", caps)};
+  camera.plugged = {MakePatternCamera("/dev/flaky", "Flaky", caps)};
   ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
   EXPECT_FALSE(camera.IsLost());
   EXPECT_EQ(camera.errors, Names{"EC_DEVICE_LOST"});
-  EXPECT_EQ(camera.last_error(), "EC_DEVICE_LOST");
   EXPECT_TRUE(camera.Stop());
 }
 
@@ -227,7 +197,7 @@ TEST(CaptureGraph, StalledOwnerThreadKeepsFewRecordsAndFramesFlowAfterwards) {
   EXPECT_LE(camera.renderer()->records_in_flight(), VideoRender::kMaxRecordsInFlight);
   EXPECT_GT(camera.renderer()->dropped(), 40u);
   camera.frames.clear();
-  PumpFor(milliseconds(1000));
+  vc_test::PumpFor(milliseconds(1000));
   EXPECT_GE(camera.frames.size(), 20u);
 }
 
@@ -267,25 +237,18 @@ TEST(DeviceSelection, DriverTextPicksTheDeviceElseTheFirstUsable) {
 
   std::vector<ListedDevice> list{{"earlier", ""}};
   EXPECT_TRUE(ListDevices(devices, list));
-  EXPECT_TRUE(ListDevices(devices, list));
-  EXPECT_EQ(list, (std::vector<ListedDevice>{{"earlier", ""},
-                                             {"/dev/video1", "Cam"},
-                                             {kVirtualCameraDriver, "Virtual"},
-                                             {"/dev/video1", "Cam"},
-                                             {kVirtualCameraDriver, "Virtual"}}));
   EXPECT_FALSE(ListDevices({devices[0]}, list));
-  EXPECT_EQ(list.size(), 5u);
+  EXPECT_EQ(list, (std::vector<ListedDevice>{
+                      {"earlier", ""}, {"/dev/video1", "Cam"}, {kVirtualCameraDriver, "Virtual"}}));
 }
 
 // ---- The hidden window and the owner binding ----
 
 struct Owner {
-  void OnRecordSecondsLeft(std::int32_t s) { seconds.push_back(s); }
+  void OnRecordSecondsLeft(std::int32_t) {}
   bool OnFrame(const VideoFrame*) { return ++frames > 0; }
-  void OnCaptureError(const char* text) { errors.emplace_back(text); }
-  std::vector<std::int32_t> seconds;
+  void OnCaptureError(const char*) {}
   int frames = 0;
-  Names errors;
 };
 
 TEST(CaptureWindow, BindingForwardsAndDestructionLeavesNoWindowOrQueuedCopy) {
@@ -294,19 +257,14 @@ TEST(CaptureWindow, BindingForwardsAndDestructionLeavesNoWindowOrQueuedCopy) {
   capture->SetManager(&owner);
   ASSERT_TRUE(capture->Open(kVirtualCameraDriver, 176, 144, 30));
   ASSERT_TRUE(PumpUntil([&] { return owner.frames >= 2; }));
-  static_cast<VideoCapture&>(*capture).OnRecordSecondsLeft(3);
-  EXPECT_EQ(owner.seconds, std::vector<std::int32_t>{3});
 
   const plat::HWND hwnd = capture->hwnd();
-  ASSERT_EQ(plat::GetWindowText(hwnd), "VideoWnd");
   auto copy = std::make_unique<FrameCopyData>();
   copy->pixels = MakeAlignedBuffer(64);
   ASSERT_TRUE(plat::PostMessage(hwnd, WM_CAPTURE_FRAME, 0, FrameCopyToMessage(std::move(copy))));
   capture.reset();  // running, with a copy queued: ASan sees a leak if it is lost
   EXPECT_FALSE(plat::IsWindow(hwnd));
   EXPECT_EQ(plat::FindWindow(VideoRender::kWindowClassName, nullptr), 0u);
-  PumpFor(milliseconds(50));
-  EXPECT_TRUE(owner.errors.empty());
 }
 
 }  // namespace

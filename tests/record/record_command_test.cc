@@ -2,16 +2,15 @@
 // each picture with its capture time.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "capture/capture_time_stamp.h"
 #include "support/log_lines.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -21,28 +20,16 @@ namespace fs = std::filesystem;
 // Runs the program through a shell that ignores SIGXFSZ, so that `limits`
 // (a ulimit making the disk full) fails its writes instead of killing it.
 int Record(const fs::path& clip, int seconds, const std::string& limits, std::string* out) {
-  const std::string command = "VC_VIRTUAL_CAMERA_STAMP=1 sh -c \"trap '' XFSZ; " + limits +
-                              " exec '" VIDEOCONF_PROGRAM "' record --seconds " +
-                              std::to_string(seconds) + " '" + clip.string() + "'\" 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    out->append(buffer, n);
-  }
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return vc_test::RunCommand("VC_VIRTUAL_CAMERA_STAMP=1 sh -c \"trap '' XFSZ; " + limits +
+                                 " exec '" VIDEOCONF_PROGRAM "' record --seconds " +
+                                 std::to_string(seconds) + " '" + clip.string() + "'\" 2>&1",
+                             out);
 }
 
 // The capture time (ms, 32 bits) stamped into each frame; -1 where none reads.
 std::vector<std::int64_t> StampTimes(const fs::path& clip, int width, int height) {
-  std::string gray;
-  FILE* pipe = popen(
-      ("ffmpeg -v error -i '" + clip.string() + "' -f rawvideo -pix_fmt gray -").c_str(), "r");
-  char buffer[65536];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    gray.append(buffer, n);
-  }
-  pclose(pipe);
+  const std::string gray = vc_test::CommandOutput("ffmpeg -v error -i '" + clip.string() +
+                                                  "' -f rawvideo -pix_fmt gray -");
   std::vector<std::int64_t> times;
   const std::size_t size = static_cast<std::size_t>(width) * height;
   for (std::size_t at = 0; at + size <= gray.size(); at += size) {
