@@ -37,26 +37,38 @@ std::string TrimSpaces(const std::string& text) {
 
 std::unique_ptr<CaptureRecording> CaptureRecording::Start(const std::string& path,
                                                           std::int32_t width, std::int32_t height,
-                                                          std::int32_t seconds, RecordOwner* owner,
+                                                          std::int32_t seconds,
+                                                          SecondsLeftHook seconds_left,
                                                           plat::HWND window) {
   if (PathExtension(TrimSpaces(path)) != ".avi") {
     return nullptr;
   }
   try {
-    auto avi = std::make_unique<CAVIFile>(path, width, height, seconds);
-    avi->SetOwner(owner);
-    return std::make_unique<CaptureRecording>(std::move(avi), path, window);
+    return std::make_unique<CaptureRecording>(
+        std::make_unique<CAVIFile>(path, width, height, seconds), path, std::move(seconds_left),
+        window);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
 CaptureRecording::CaptureRecording(std::unique_ptr<CAVIFile> avi, std::string path,
-                                   plat::HWND window)
-    : avi_(std::move(avi)), path_(std::move(path)), window_(window) {}
+                                   SecondsLeftHook seconds_left, plat::HWND window)
+    : avi_(std::move(avi)),
+      path_(std::move(path)),
+      seconds_left_(std::move(seconds_left)),
+      window_(window) {
+  avi_->SetOwner(this);
+}
 
 CaptureRecording::~CaptureRecording() {
   avi_->ClearOwner();
+}
+
+void CaptureRecording::OnRecordSecondsLeft(std::int32_t seconds) {
+  if (seconds_left_) {
+    seconds_left_(seconds);
+  }
 }
 
 void CaptureRecording::Take(const VideoFrame& frame, std::int64_t capture_us) {
@@ -69,25 +81,24 @@ void CaptureRecording::Take(const VideoFrame& frame, std::int64_t capture_us) {
   if (capture_us < start_us_) {
     return;  // older than the first frame: nothing of the file is its
   }
-  // Slots whose start this frame has reached: (t - start) / (1/7 s), the
-  // slot it falls in included.
-  const std::int64_t reached =
-      (capture_us - start_us_) * avi::kFramesPerSecond / kMicrosecondsPerSecond + 1;
-  if (reached <= slots_taken_) {
-    return;
+  const std::int64_t slot =
+      (capture_us - start_us_) * avi::kFramesPerSecond / kMicrosecondsPerSecond;
+  if (slot < next_slot_) {
+    return;  // its slot has its frame
   }
   FrameCopy copy = MakeCopy(frame);
   if (!copy) {
-    return;  // these slots fall to the next frame that fits in memory
+    return;  // the slot falls to the next frame that fits in memory
   }
-  // A stall of the capture longer than the file repeats no frame past its end.
-  copy->slots = static_cast<std::int32_t>(
-      std::min<std::int64_t>(reached - slots_taken_, avi::kFramesPerSecond * std::int64_t{60}));
-  slots_taken_ = reached;
+  // A stall longer than any file repeats no frame past its end.
+  copy->repeat_last = static_cast<std::int32_t>(
+      std::min<std::int64_t>(slot - next_slot_, avi::kFramesPerSecond * std::int64_t{3600}));
   const plat::LPARAM lparam = FrameCopyToMessage(std::move(copy));
   if (!plat::PostMessage(window_, WM_CAPTURE_FRAME, 0, lparam)) {
     FrameCopyFromMessage(lparam);
+    return;  // the next frame makes up for the slots
   }
+  next_slot_ = slot + 1;
 }
 
 FrameCopy CaptureRecording::MakeCopy(const VideoFrame& frame) {
@@ -110,18 +121,27 @@ FrameCopy CaptureRecording::MakeCopy(const VideoFrame& frame) {
   return copy;
 }
 
+bool CaptureRecording::WriteOnce(const FrameCopyData& copy) {
+  ended_ = !avi_->WriteFrame(copy.pixels.get(), copy.width, copy.height);
+  return !ended_;
+}
+
 bool CaptureRecording::Write(FrameCopy copy) {
   if (!copy || ended_) {
     return !ended_;
   }
-  for (std::int32_t i = 0; i < copy->slots && !ended_; ++i) {
-    ended_ = !avi_->WriteFrame(copy->pixels.get(), copy->width, copy->height);
+  const FrameCopyData& repeated = last_ ? *last_ : *copy;
+  for (std::int32_t i = 0; i < copy->repeat_last && WriteOnce(repeated); ++i) {
+  }
+  if (!ended_) {
+    WriteOnce(*copy);
   }
   if (ended_ && avi_->failed()) {
     const std::int32_t frames = avi_->frame_count();
     DEBUG_LOG(6, "[CaptureRecording::Write] write failed: %s holds %d frames (%.1f s)",
               path_.c_str(), frames, static_cast<double>(frames) / avi::kFramesPerSecond);
   }
-  spare_ = std::move(copy);
+  spare_ = std::move(last_);
+  last_ = std::move(copy);
   return !ended_;
 }

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "capture/sample_record.h"
-#include "external/thread_annotations.h"
 
 class SampleRecordPool {
  public:
@@ -27,5 +26,5 @@ class SampleRecordPool {
  private:
   std::vector<std::unique_ptr<SampleRecord>> records_;  // every record, for good
   std::mutex lock_;
-  std::vector<SampleRecord*> free_ VC_GUARDED_BY(lock_);  // never beyond records_.size()
+  std::vector<SampleRecord*> free_;  // under lock_; never beyond records_.size()
 };

@@ -341,8 +341,9 @@ bool VideoCapture::ShowCameraProperties() {
 
 bool VideoCapture::StartRecording(const std::string& path, std::int32_t seconds) {
   VC_DCHECK_RUN_ON(&checker_);
-  std::unique_ptr<CaptureRecording> recording =
-      CaptureRecording::Start(path, width_, height_, seconds, this, hwnd_);
+  std::unique_ptr<CaptureRecording> recording = CaptureRecording::Start(
+      path, width_, height_, seconds,
+      [this](std::int32_t seconds_left) { OnRecordSecondsLeft(seconds_left); }, hwnd_);
   if (!recording) {
     return false;
   }

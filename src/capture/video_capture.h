@@ -20,7 +20,6 @@
 #include "common/video_frame.h"
 #include "pixel/pixel_converter.h"
 #include "plat/types.h"
-#include "record/record_owner.h"
 
 // Everything here runs on the thread that constructed the object: it owns the
 // hidden window, so it must pump messages, and it alone may destroy the object.
@@ -29,7 +28,7 @@
 // through OnCaptureError; its graph is torn down (a recording ends there) and
 // the object watches for the same device to come back, then captures again
 // at the same size and rate.
-class VideoCapture : public VideoCallback, public RecordOwner {
+class VideoCapture : public VideoCallback {
  public:
   // The system's cameras.
   VideoCapture();
@@ -41,7 +40,7 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   // Hooks, in this order; the owner binding overrides the last three.
   void OnSample(SampleRecord* record) override;
   // Whole seconds of recording left, after every second written.
-  void OnRecordSecondsLeft(std::int32_t seconds) override;
+  virtual void OnRecordSecondsLeft(std::int32_t seconds);
   // A captured frame; its pixels are valid only during the call.
   virtual void OnFrame(const VideoFrame* frame);
   // The camera failed while running ("EC_DEVICE_LOST").
@@ -69,7 +68,10 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   // progress first. False, and nothing created, unless the path (without
   // surrounding spaces) ends in ".avi"; the file is made under `path` as given.
   bool StartRecording(const std::string& path, std::int32_t seconds);
-  bool IsRecording() const { return recording_ != nullptr; }
+  bool IsRecording() const {
+    VC_DCHECK_RUN_ON(&checker_);
+    return recording_ != nullptr;
+  }
   // Drains the graph's event queue; false when there is no graph.
   bool HandleGraphEvents();
 
