@@ -33,7 +33,6 @@ TEST(ManagerCamera, OperationsOpenCloseAndListTheVirtualCameraWithTheirRecords) 
 
   manager->SetVideoCameraDriver(kVirtualCameraDriver);
   EXPECT_TRUE(manager->IsVideoOpened());
-  EXPECT_FALSE(manager->IsVideoOpening());
   EXPECT_TRUE(manager->SetCameraParameter("640", "480", "x"));
   EXPECT_FALSE(manager->RecordToAVIFile((dir.path() / "clip.mp4").string(), "3"));
   EXPECT_TRUE(manager->CloseVideo());

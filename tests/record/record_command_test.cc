@@ -18,10 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the program through a shell that ignores SIGXFSZ, so that `limits`
-// (a ulimit making the disk full) fails its writes instead of killing it.
-int Record(const fs::path& clip, int seconds, const std::string& limits, std::string* out) {
-  return vc_test::RunCommand("VC_VIRTUAL_CAMERA_STAMP=1 sh -c \"trap '' XFSZ; " + limits +
+// Runs the program through a shell that ignores SIGXFSZ, so that a `setup`
+// making the disk full (a ulimit) fails its writes instead of killing it.
+int Record(const fs::path& clip, int seconds, const std::string& setup, std::string* out) {
+  return vc_test::RunCommand("VC_VIRTUAL_CAMERA_STAMP=1 sh -c \"trap '' XFSZ; " + setup +
                                  " exec '" VIDEOCONF_PROGRAM "' record --seconds " +
                                  std::to_string(seconds) + " '" + clip.string() + "'\" 2>&1",
                              out);
@@ -75,6 +75,13 @@ TEST(RecordCommand, AFullDiskFailsSayingWhatTheFileHolds) {
                                        "video_log.txt"),
               testing::Contains("[CaptureRecording::Write] write failed: " + clip.string() +
                                 " holds 10 frames (1.4 s)"));
+}
+
+TEST(RecordCommand, ALostCameraEndsItSayingSo) {
+  vc_test::TempDir dir;
+  std::string out;
+  EXPECT_EQ(Record(dir.path() / "lost.avi", 4, "export VC_VIRTUAL_CAMERA_FAIL_AFTER=20;", &out), 3);
+  EXPECT_THAT(out, testing::HasSubstr("camera lost"));
 }
 
 }  // namespace
