@@ -63,13 +63,23 @@ int RunRecord(const std::string& path, int seconds, const std::string& camera) {
     return Fail("the module refused to record to '" + path + "'");
   }
   // Frames are taken by capture time: the file is whole after `seconds` of
-  // capture. A failed write, or a lost camera, ends it earlier.
+  // capture. A failed write, or a lost camera, ends it earlier; a file that
+  // has stopped growing for a second has ended.
+  using Clock = std::chrono::steady_clock;
   const int wanted = seconds > 0 ? seconds * kFramesPerSecond : 1;
-  const auto until =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(seconds * 1000 + 3000);
+  const auto until = Clock::now() + std::chrono::milliseconds(seconds * 1000 + 3000);
+  std::uintmax_t last_size = 0;
+  auto last_growth = Clock::now();
   bool lost = false;
-  while (std::chrono::steady_clock::now() < until && !StopRequested() &&
-         FramesInFile(path) < wanted) {
+  while (Clock::now() < until && !StopRequested() && FramesInFile(path) < wanted) {
+    std::error_code ignored;
+    const std::uintmax_t size = std::filesystem::file_size(path, ignored);
+    if (size != last_size) {
+      last_size = size;
+      last_growth = Clock::now();
+    } else if (size > 0 && Clock::now() - last_growth > std::chrono::seconds(1)) {
+      break;
+    }
     PumpQueue(50);
     if (!manager->IsVideoOpened()) {
       std::printf("videoconf record: camera lost\n");
