@@ -15,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "capture/capture_messages.h"
 #include "common/video_frame.h"

@@ -1,7 +1,6 @@
 #include "capture/video_capture.h"
 
 #include <chrono>
-#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-
 #include <vector>
 
 #include "capture/camera_system.h"
