@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_time_stamp.h"
 #include "support/log_lines.h"
 #include "support/run_command.h"
+#include "support/stamp_times.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -27,25 +27,6 @@ int Record(const fs::path& clip, int seconds, const std::string& setup, std::str
                              out);
 }
 
-// The capture time (ms, 32 bits) stamped into each frame; -1 where none reads.
-std::vector<std::int64_t> StampTimes(const fs::path& clip, int width, int height) {
-  const std::string gray = vc_test::CommandOutput("ffmpeg -v error -i '" + clip.string() +
-                                                  "' -f rawvideo -pix_fmt gray -");
-  std::vector<std::int64_t> times;
-  const std::size_t size = static_cast<std::size_t>(width) * height;
-  for (std::size_t at = 0; at + size <= gray.size(); at += size) {
-    std::uint64_t bits = 0;
-    for (int i = 0; i < capture_stamp::kBits; ++i) {
-      const capture_stamp::Block b = capture_stamp::BlockOf(i, width, height);
-      const std::size_t middle = at + (b.y + b.height / 2) * width + b.x + b.width / 2;
-      bits |= std::uint64_t{static_cast<unsigned char>(gray[middle]) > 128} << i;
-    }
-    std::uint32_t ms = 0;
-    times.push_back(capture_stamp::ReadStampBits(bits, &ms) ? ms : -1);
-  }
-  return times;
-}
-
 // The camera gives 15 frames a second, the file takes 7: frame k is the first
 // captured k/7 s or later after the first, so all lie as late as one camera
 // frame at most (give or take the delays of a busy machine, 40 ms).
@@ -54,7 +35,7 @@ TEST(RecordCommand, SecondsAskedAreSecondsOfCapturePlayedAtTheirOwnSpeed) {
   const fs::path clip = dir.path() / "clip.avi";
   std::string out;
   ASSERT_EQ(Record(clip, 4, "", &out), 0) << out;
-  const std::vector<std::int64_t> times = StampTimes(clip, 352, 288);
+  const std::vector<std::int64_t> times = vc_test::StampTimes(clip, 352, 288);
   ASSERT_EQ(times.size(), 28u) << out;
   std::vector<double> late;
   for (std::size_t k = 0; k < times.size(); ++k) {
