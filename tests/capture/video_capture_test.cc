@@ -189,7 +189,7 @@ TEST(CaptureGraph, StalledOwnerThreadKeepsFewRecordsAndFramesFlowAfterwards) {
   EXPECT_LE(camera.renderer()->records_in_flight(), VideoRender::kMaxRecordsInFlight);
   EXPECT_GT(camera.renderer()->dropped(), 40u);
   camera.frames.clear();
-  EXPECT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
+  EXPECT_TRUE(PumpUntil([&] { return camera.frames.size() >= 10; }));
 }
 
 // ---- Samples the graph cannot make: handed over directly on this thread ----
