@@ -175,7 +175,13 @@ int RunPeer(const PeerOptions& options) {
   auto end = start + std::chrono::seconds(options.seconds) + wait_for_other;
   bool counting = false;
   CpuMark counted_from{0, 0, ProcessCpuMs()};
+  bool camera_lost = false;  // the module watches for it to come back
   while (Clock::now() < end && !StopRequested() && !observer.closed) {
+    if (!options.receive_only && camera_lost == manager->IsVideoOpened()) {
+      camera_lost = !camera_lost;
+      std::printf("%s: %s\n", name.c_str(), camera_lost ? "camera lost" : "camera back");
+      std::fflush(stdout);
+    }
     if (observer.ready && !counting) {
       counting = true;
       end = Clock::now() + std::chrono::seconds(options.seconds);

@@ -19,6 +19,9 @@ inline constexpr plat::UINT WM_GRAPH_NOTIFY = plat::WM_USER + 13;
 struct FrameCopyData {
   std::int32_t width = 0;
   std::int32_t height = 0;
+  // Slots of the recording the camera skipped just before this frame's: the
+  // frame written before fills them.
+  std::int32_t repeat_last = 0;
   AlignedBuffer pixels;  // height x 4 * width bytes, bottom-up
 };
 using FrameCopy = std::unique_ptr<FrameCopyData>;

@@ -40,11 +40,11 @@ std::optional<std::size_t> SelectDevice(const std::vector<DeviceEntry>& devices,
   return SelectFirstDevice(devices);
 }
 
-bool ListDevices(const std::vector<DeviceEntry>& devices, kalo::video::DeviceList& list) {
+bool ListDevices(const std::vector<DeviceEntry>& devices, std::vector<ListedDevice>& list) {
   bool any = false;
   for (const DeviceEntry& device : devices) {
     if (device.usable) {
-      list.emplace_back(DriverText(device), device.name);
+      list.push_back({DriverText(device), device.name});
       any = true;
     }
   }

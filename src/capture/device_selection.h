@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "videoconf/device_list.h"
-
 // The driver text that names the first device without a device path.
 inline constexpr char kVirtualCameraDriver[] = "virtual video camera";
 
@@ -26,5 +24,12 @@ std::optional<std::size_t> SelectFirstDevice(const std::vector<DeviceEntry>& dev
 // By path when `driver` names a present device, else the first usable one.
 std::optional<std::size_t> SelectDevice(const std::vector<DeviceEntry>& devices,
                                         const std::string& driver);
-// Appends (path, name) of every usable device; true when one was appended.
-bool ListDevices(const std::vector<DeviceEntry>& devices, kalo::video::DeviceList& list);
+// One line of the device list a host is shown.
+struct ListedDevice {
+  std::string driver;  // the device path, or the virtual camera's driver text
+  std::string name;    // friendly name, may be empty
+  bool operator==(const ListedDevice&) const = default;
+};
+
+// Appends every usable device; true when one was appended.
+bool ListDevices(const std::vector<DeviceEntry>& devices, std::vector<ListedDevice>& list);

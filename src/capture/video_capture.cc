@@ -1,6 +1,6 @@
 #include "capture/video_capture.h"
 
-#include <cstring>
+#include <chrono>
 #include <new>
 #include <utility>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "external/picture_limits.h"
 #include "plat/kernel.h"
 #include "plat/message.h"
+#include "plat/timer.h"
 #include "plat/window.h"
 
 namespace {
@@ -25,23 +26,18 @@ plat::HINSTANCE ProcessInstance() {
   return plat::GetModuleHandle(nullptr);
 }
 
-// From the last dot of the last path component, the dot included; empty
-// when there is none.
-std::string PathExtension(const std::string& path) {
-  const std::size_t name = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (name != std::string::npos && dot < name)) {
-    return {};
-  }
-  return path.substr(dot);
-}
+// The watch for a lost camera.
+constexpr plat::UINT_PTR kDeviceWatchTimer = 1;
 
-std::string TrimSpaces(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) {
-    return {};
+// When the camera took the picture, in microseconds of a steady clock: the
+// stream time the graph stamped it with, else the time it reached us.
+std::int64_t CaptureMicroseconds(const SampleRecord& record) {
+  if (record.time_start >= 0) {
+    return record.time_start / 10;
   }
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 std::vector<DeviceEntry> Entries(const std::vector<CameraDevice>& devices) {
@@ -76,6 +72,8 @@ VideoCapture::VideoCapture(std::unique_ptr<CameraSystem> system) : system_(std::
 }
 
 VideoCapture::~VideoCapture() {
+  VC_DCHECK_RUN_ON(&checker_);
+  StopWatching();
   Stop();
   DestroyHiddenWindow();
   ReleaseGraph();
@@ -102,6 +100,7 @@ void VideoCapture::CreateHiddenWindow() {
 
 void VideoCapture::DestroyHiddenWindow() {
   if (plat::IsWindow(hwnd_)) {
+    plat::KillTimer(hwnd_, kDeviceWatchTimer);
     // Copies still queued would be dispatched nowhere once the window is
     // gone, and their buffers lost; they are dropped unwritten instead.
     plat::MSG msg;
@@ -120,7 +119,8 @@ void VideoCapture::DestroyHiddenWindow() {
 
 plat::LRESULT VideoCapture::WindowProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
                                        plat::LPARAM lparam) {
-  if (message == WM_CAPTURE_FRAME || message == WM_GRAPH_NOTIFY) {
+  if (message == WM_CAPTURE_FRAME || message == WM_GRAPH_NOTIFY ||
+      (message == plat::WM_TIMER && wparam == kDeviceWatchTimer)) {
     auto* self = reinterpret_cast<VideoCapture*>(plat::GetWindowLongPtr(hwnd, plat::GWLP_USERDATA));
     if (self != nullptr) {
       self->HandleWindowMessage(hwnd, message, wparam, lparam);
@@ -134,18 +134,22 @@ plat::LRESULT VideoCapture::WindowProc(plat::HWND hwnd, plat::UINT message, plat
 
 void VideoCapture::HandleWindowMessage(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
                                        plat::LPARAM lparam) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (message == WM_GRAPH_NOTIFY) {
     HandleGraphEvents();
   } else if (message == WM_CAPTURE_FRAME) {
     // Without a recording the copy is freed unwritten.
     FrameCopy copy = FrameCopyFromMessage(lparam);
-    if (copy && avi_ && !avi_->WriteFrame(copy->pixels.get(), copy->width, copy->height)) {
-      EndRecording();
+    if (copy && recording_ && !recording_->Write(std::move(copy))) {
+      recording_.reset();
     }
+  } else if (message == plat::WM_TIMER && wparam == kDeviceWatchTimer) {
+    LookForLostDevice();
   }
 }
 
 void VideoCapture::OnSample(SampleRecord* record) {
+  VC_DCHECK_RUN_ON(&checker_);
   VideoFrame frame;
   frame.timestamp = plat::WallClockMilliseconds();
   if (record == nullptr || !record->data) {
@@ -154,11 +158,14 @@ void VideoCapture::OnSample(SampleRecord* record) {
   if (!ConvertSample(record, frame)) {
     return;
   }
-  PostFrameToRecorder(frame);
+  if (recording_) {
+    recording_->Take(frame, CaptureMicroseconds(*record));
+  }
   OnFrame(&frame);
 }
 
 bool VideoCapture::ConvertSample(SampleRecord* record, VideoFrame& frame) {
+  VC_DCHECK_RUN_ON(&checker_);
   MediaType& type = record->media_type;
   if (!type.video) {
     return false;
@@ -199,37 +206,6 @@ bool VideoCapture::ConvertSample(SampleRecord* record, VideoFrame& frame) {
   return true;
 }
 
-void VideoCapture::PostFrameToRecorder(const VideoFrame& frame) {
-  if (!avi_ || !avi_->IsOpen()) {
-    return;
-  }
-  const std::size_t bytes = static_cast<std::size_t>(frame.height) * frame.stride;
-  FrameCopy copy;
-  try {
-    copy = std::make_unique<FrameCopyData>();
-  } catch (const std::bad_alloc&) {
-    return;
-  }
-  copy->pixels = MakeAlignedBuffer(bytes);
-  if (!copy->pixels) {
-    return;  // this frame is missing from the file; the next may fit
-  }
-  copy->width = frame.width;
-  copy->height = frame.height;
-  std::memcpy(copy->pixels.get(), frame.data, bytes);
-  const plat::LPARAM lparam = FrameCopyToMessage(std::move(copy));
-  if (!plat::PostMessage(hwnd_, WM_CAPTURE_FRAME, 0, lparam)) {
-    FrameCopyFromMessage(lparam);
-  }
-}
-
-void VideoCapture::EndRecording() {
-  if (avi_) {
-    avi_->ClearOwner();
-    avi_.reset();
-  }
-}
-
 void VideoCapture::OnRecordSecondsLeft(std::int32_t seconds) {}
 
 void VideoCapture::OnFrame(const VideoFrame* frame) {}
@@ -238,6 +214,8 @@ void VideoCapture::OnCaptureError(const char* text) {}
 
 bool VideoCapture::Open(const std::string& driver, std::int32_t width, std::int32_t height,
                         std::int32_t frame_rate) {
+  VC_DCHECK_RUN_ON(&checker_);
+  StopWatching();
   if (running_) {
     // A running camera keeps its graph, and the driver given is not taken
     // over, unless a new size is asked for.
@@ -252,7 +230,13 @@ bool VideoCapture::Open(const std::string& driver, std::int32_t width, std::int3
   if (!driver.empty()) {
     driver_ = driver;
   }
-  if (!SelectDevice(driver_)) {
+  return Build(driver_, false, width, height, frame_rate);
+}
+
+bool VideoCapture::Build(const std::string& driver, bool exact, std::int32_t width,
+                         std::int32_t height, std::int32_t frame_rate) {
+  VC_DCHECK_RUN_ON(&checker_);
+  if (!SelectDevice(driver, exact)) {
     return false;
   }
   GraphFormat format;
@@ -283,13 +267,15 @@ bool VideoCapture::Open(const std::string& driver, std::int32_t width, std::int3
   return true;
 }
 
-bool VideoCapture::SelectDevice(const std::string& driver) {
+bool VideoCapture::SelectDevice(const std::string& driver, bool exact) {
+  VC_DCHECK_RUN_ON(&checker_);
   moniker_.reset();
   std::vector<CameraDevice> devices;
   if (!system_ || !system_->Devices(devices)) {
     return false;
   }
-  const std::optional<std::size_t> index = ::SelectDevice(Entries(devices), driver);
+  const std::optional<std::size_t> index = exact ? SelectDeviceByPath(Entries(devices), driver)
+                                                 : ::SelectDevice(Entries(devices), driver);
   if (!index || !devices[*index].source) {
     return false;
   }
@@ -309,6 +295,8 @@ bool VideoCapture::Run() {
 }
 
 bool VideoCapture::Stop() {
+  VC_DCHECK_RUN_ON(&checker_);
+  StopWatching();
   if (!running_ || !graph_) {
     return false;
   }
@@ -322,6 +310,7 @@ bool VideoCapture::Stop() {
 }
 
 void VideoCapture::ReleaseGraph() {
+  VC_DCHECK_RUN_ON(&checker_);
   if (graph_) {
     graph_->Stop();
   }
@@ -332,10 +321,11 @@ void VideoCapture::ReleaseGraph() {
   // undelivered.
   graph_.reset();
   renderer_.reset();
-  EndRecording();
+  recording_.reset();
 }
 
-bool VideoCapture::ListDevices(kalo::video::DeviceList& devices) {
+bool VideoCapture::ListDevices(std::vector<ListedDevice>& devices) {
+  VC_DCHECK_RUN_ON(&checker_);
   std::vector<CameraDevice> found;
   if (!system_ || !system_->Devices(found)) {
     last_error_ = "Fail to create device enum";
@@ -349,31 +339,67 @@ bool VideoCapture::ShowCameraProperties() {
 }
 
 bool VideoCapture::StartRecording(const std::string& path, std::int32_t seconds) {
-  if (PathExtension(TrimSpaces(path)) != ".avi") {
+  VC_DCHECK_RUN_ON(&checker_);
+  std::unique_ptr<CaptureRecording> recording = CaptureRecording::Start(
+      path, width_, height_, seconds,
+      [this](std::int32_t seconds_left) { OnRecordSecondsLeft(seconds_left); }, hwnd_);
+  if (!recording) {
     return false;
   }
-  EndRecording();
-  // A writer that cannot work refuses its first frame, which ends it.
-  try {
-    avi_ = std::make_unique<CAVIFile>(path, width_, height_, seconds);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  avi_->SetOwner(this);
+  // The recording in progress ends (its file complete) before the next begins.
+  recording_.reset();
+  recording_ = std::move(recording);
   return true;
 }
 
 bool VideoCapture::HandleGraphEvents() {
+  VC_DCHECK_RUN_ON(&checker_);
   if (!events_) {
     return false;
   }
+  bool lost = false;
   std::int32_t code = 0;
   while (events_->GetEvent(&code)) {
-    // A lost camera is reported only; the graph and running_ stay as they are.
-    if (code == EC_DEVICE_LOST) {
-      last_error_ = "EC_DEVICE_LOST";
-      OnCaptureError(last_error_.c_str());
-    }
+    lost = lost || code == EC_DEVICE_LOST;
+  }
+  if (lost) {
+    last_error_ = "EC_DEVICE_LOST";
+    // Torn down before the owner hears of it, so that it sees the camera lost.
+    LoseDevice();
+    OnCaptureError(last_error_.c_str());
   }
   return true;
+}
+
+void VideoCapture::LoseDevice() {
+  VC_DCHECK_RUN_ON(&checker_);
+  lost_driver_ = moniker_ && !moniker_->entry.path.empty() ? moniker_->entry.path
+                                                           : std::string(kVirtualCameraDriver);
+  if (graph_) {
+    graph_->Stop();
+  }
+  running_ = false;
+  ReleaseGraph();
+  lost_ = plat::SetTimer(hwnd_, kDeviceWatchTimer, kDeviceWatchMs, nullptr) != 0;
+}
+
+void VideoCapture::StopWatching() {
+  VC_DCHECK_RUN_ON(&checker_);
+  if (lost_) {
+    plat::KillTimer(hwnd_, kDeviceWatchTimer);
+    lost_ = false;
+  }
+}
+
+void VideoCapture::LookForLostDevice() {
+  VC_DCHECK_RUN_ON(&checker_);
+  if (!lost_) {
+    plat::KillTimer(hwnd_, kDeviceWatchTimer);
+    return;
+  }
+  // Only the camera that went away: another one would be a choice the host
+  // did not make.
+  if (Build(lost_driver_, true, width_, height_, frame_rate_)) {
+    StopWatching();
+  }
 }

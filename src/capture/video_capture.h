@@ -5,23 +5,29 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/camera_system.h"
 #include "capture/capture_graph.h"
+#include "capture/capture_recording.h"
+#include "capture/device_selection.h"
 #include "capture/graph_events.h"
 #include "capture/video_callback.h"
 #include "capture/video_render.h"
 #include "common/aligned_buffer.h"
+#include "common/thread_checker.h"
 #include "common/video_frame.h"
 #include "pixel/pixel_converter.h"
 #include "plat/types.h"
-#include "record/avi_file.h"
-#include "record/record_owner.h"
-#include "videoconf/device_list.h"
 
 // Everything here runs on the thread that constructed the object: it owns the
 // hidden window, so it must pump messages, and it alone may destroy the object.
-class VideoCapture : public VideoCallback, public RecordOwner {
+//
+// A camera lost while running (unplugged, its driver failed) is reported
+// through OnCaptureError; its graph is torn down (a recording ends there) and
+// the object watches for the same device to come back, then captures again
+// at the same size and rate.
+class VideoCapture : public VideoCallback {
  public:
   // The system's cameras.
   VideoCapture();
@@ -33,7 +39,7 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   // Hooks, in this order; the owner binding overrides the last three.
   void OnSample(SampleRecord* record) override;
   // Whole seconds of recording left, after every second written.
-  void OnRecordSecondsLeft(std::int32_t seconds) override;
+  virtual void OnRecordSecondsLeft(std::int32_t seconds);
   // A captured frame; its pixels are valid only during the call.
   virtual void OnFrame(const VideoFrame* frame);
   // The camera failed while running ("EC_DEVICE_LOST").
@@ -50,21 +56,26 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   // Stops and tears down a running graph; false when nothing runs.
   bool Stop();
   bool IsRunning() const { return running_; }
-  // Appends every usable device to the host's list (never clears it); true
-  // when at least one was appended.
-  bool ListDevices(kalo::video::DeviceList& devices);
+  // The camera was lost and is awaited back; Open and Stop end the wait.
+  bool IsLost() const { return lost_; }
+  // Appends every usable device to `devices` (never clears it); true when at
+  // least one was appended.
+  bool ListDevices(std::vector<ListedDevice>& devices);
   // Cameras here have no settings sheets of their own: always false.
   bool ShowCameraProperties();
   // Records the camera into an AVI file for `seconds`, ending a recording in
   // progress first. False, and nothing created, unless the path (without
   // surrounding spaces) ends in ".avi"; the file is made under `path` as given.
   bool StartRecording(const std::string& path, std::int32_t seconds);
-  bool IsRecording() const { return avi_ != nullptr; }
+  bool IsRecording() const {
+    VC_DCHECK_RUN_ON(&checker_);
+    return recording_ != nullptr;
+  }
   // Drains the graph's event queue; false when there is no graph.
   bool HandleGraphEvents();
 
-  // The hidden window's two private messages. Takes ownership of a
-  // WM_CAPTURE_FRAME's copy in lParam.
+  // The hidden window's two private messages and the lost camera's watch.
+  // Takes ownership of a WM_CAPTURE_FRAME's copy in lParam.
   void HandleWindowMessage(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
                            plat::LPARAM lparam);
 
@@ -83,15 +94,27 @@ class VideoCapture : public VideoCallback, public RecordOwner {
 
   static constexpr char kWindowClassName[] = "VideoWndClass";
   static constexpr char kWindowName[] = "VideoWnd";
+  // How often a lost camera is looked for.
+  static constexpr plat::UINT kDeviceWatchMs = 500;
 
  private:
   static plat::LRESULT WindowProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
                                   plat::LPARAM lparam);
   void CreateHiddenWindow();
   void DestroyHiddenWindow();
-  // Keeps the device `driver` names (else the first usable one) in moniker_.
-  bool SelectDevice(const std::string& driver);
+  // Keeps the device `driver` names (else, unless `exact`, the first usable
+  // one) in moniker_.
+  bool SelectDevice(const std::string& driver, bool exact);
+  // Builds and runs the graph of the selected device; false leaves none.
+  bool Build(const std::string& driver, bool exact, std::int32_t width, std::int32_t height,
+             std::int32_t frame_rate);
   bool Run();
+  // Tears the lost camera's graph down and starts looking for it.
+  void LoseDevice();
+  // Ends the watch for a lost camera.
+  void StopWatching();
+  // A tick of the watch: the lost camera back, capture again.
+  void LookForLostDevice();
   // Gives up every graph handle (and ends a recording); leaves running_ alone.
   void ReleaseGraph();
   // The sample in 32-bit bottom-up pixels: the record's own buffer when it
@@ -99,11 +122,8 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   // drops it (not video, a subtype other than RGB24, YUY2 and ARGB32, or a
   // buffer too short for the size it claims).
   bool ConvertSample(SampleRecord* record, VideoFrame& frame);
-  // A copy of the frame to the recording in progress, through the window.
-  void PostFrameToRecorder(const VideoFrame& frame);
-  // Detaches and destroys the writer, which completes the file.
-  void EndRecording();
 
+  COMM::ThreadChecker checker_;
   plat::HWND hwnd_ = 0;  // 0 when the window could not be made
   std::int32_t width_ = 176;
   std::int32_t height_ = 144;
@@ -111,17 +131,19 @@ class VideoCapture : public VideoCallback, public RecordOwner {
   std::int32_t bit_rate_ = 147000;
   std::unique_ptr<CameraSystem> system_;
   // ---- The camera graph. Every handle is empty while no graph exists. ----
-  GraphEvents* events_ = nullptr;          // the graph's event queue
-  std::unique_ptr<CameraDevice> moniker_;  // the selected device
+  GraphEvents* events_ VC_GUARDED_BY(checker_) = nullptr;          // the graph's event queue
+  std::unique_ptr<CameraDevice> moniker_ VC_GUARDED_BY(checker_);  // the selected device
   std::unique_ptr<VideoRender> renderer_;
   std::unique_ptr<CaptureGraph> graph_;  // source to renderer, and its run control
   bool running_ = false;                 // from a successful run until a successful stop
-  std::string driver_;                   // last non-empty driver given to Open
-  std::string last_error_;               // never cleared
-  std::unique_ptr<CAVIFile> avi_;        // the recording in progress
+  bool lost_ = false;                    // the camera is lost and awaited back
+  std::string lost_driver_ VC_GUARDED_BY(checker_);  // the driver text of the lost camera
+  std::string driver_;                               // last non-empty driver given to Open
+  std::string last_error_;                           // never cleared
+  std::unique_ptr<CaptureRecording> recording_ VC_GUARDED_BY(checker_);
   PixelConverter converter_;
   // The converted picture of the latest sample, kept and reused while big
   // enough: a fresh buffer of this size for every frame costs page faults.
-  AlignedBuffer converted_;
-  std::size_t converted_size_ = 0;
+  AlignedBuffer converted_ VC_GUARDED_BY(checker_);
+  std::size_t converted_size_ VC_GUARDED_BY(checker_) = 0;
 };

@@ -1,7 +1,6 @@
 #include "capture/video_render.h"
 
 #include <cstring>
-#include <new>
 
 #include "plat/message.h"
 #include "plat/window.h"
@@ -15,9 +14,10 @@ plat::HINSTANCE ProcessInstance() {
   return plat::GetModuleHandle(nullptr);
 }
 
-// The record's bytes in the order the sample path expects; null when the
-// sample's layout does not fit its buffer or memory is short.
-std::unique_ptr<SampleRecord> CopySample(const RawSample& sample) {
+}  // namespace
+
+// The record's bytes in the order the sample path expects.
+SampleRecord* VideoRender::CopySample(const RawSample& sample) {
   std::size_t bytes = sample.size;
   if (sample.rows > 0) {
     const std::size_t rows = static_cast<std::size_t>(sample.rows);
@@ -31,14 +31,8 @@ std::unique_ptr<SampleRecord> CopySample(const RawSample& sample) {
   if (sample.data == nullptr || bytes == 0 || bytes > INT32_MAX) {
     return nullptr;
   }
-  std::unique_ptr<SampleRecord> record;
-  try {
-    record = std::make_unique<SampleRecord>();
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  record->data = MakeAlignedBuffer(bytes);
-  if (!record->data) {
+  SampleRecord* record = pool_.Take(bytes);
+  if (record == nullptr) {
     return nullptr;
   }
   if (sample.rows == 0) {
@@ -60,8 +54,6 @@ std::unique_ptr<SampleRecord> CopySample(const RawSample& sample) {
   return record;
 }
 
-}  // namespace
-
 VideoRender::VideoRender() : owner_thread_(plat::GetCurrentThreadId()) {
   plat::WNDCLASS wc;
   wc.lpfnWndProc = &VideoRender::WindowProc;
@@ -77,6 +69,7 @@ VideoRender::VideoRender() : owner_thread_(plat::GetCurrentThreadId()) {
 }
 
 VideoRender::~VideoRender() {
+  VC_DCHECK_RUN_ON(&checker_);
   {
     // Waits out a delivery still in progress, so that everything the last
     // streaming thread did here is done before the object goes.
@@ -86,18 +79,20 @@ VideoRender::~VideoRender() {
   if (hwnd_ == 0) {
     return;
   }
-  // Unlinked first: records still queued are released without a callback.
-  plat::SetWindowLongPtr(hwnd_, plat::GWLP_USERDATA, 0);
+  // Records still queued are dropped without a callback (there is none
+  // now); the pool frees them with the renderer.
   plat::MSG msg;
   while (plat::PeekMessage(&msg, hwnd_, 0, 0, plat::PM_REMOVE)) {
     plat::DispatchMessage(&msg);
   }
+  plat::SetWindowLongPtr(hwnd_, plat::GWLP_USERDATA, 0);
   plat::DestroyWindow(hwnd_);
   plat::UnregisterClass(kWindowClassName, ProcessInstance());
   hwnd_ = 0;
 }
 
 void VideoRender::SetCallback(VideoCallback* callback) {
+  VC_DCHECK_RUN_ON(&checker_);
   std::lock_guard<std::recursive_mutex> hold(lock_);
   owner_thread_ = plat::GetCurrentThreadId();
   callback_ = callback;
@@ -118,33 +113,31 @@ void VideoRender::DoRenderSample(const RawSample& sample) {
     ++dropped_;
     return;
   }
-  std::unique_ptr<SampleRecord> record = CopySample(sample);
-  if (!record) {
+  SampleRecord* record = CopySample(sample);
+  if (record == nullptr) {
     ++dropped_;
     return;
   }
   if (!Deliver(record)) {
-    record.reset();
+    pool_.Give(record);
   }
 }
 
-bool VideoRender::Deliver(std::unique_ptr<SampleRecord>& record) {
+bool VideoRender::Deliver(SampleRecord* record) {
   VideoCallback* callback = callback_;
   if (callback == nullptr) {
     return false;
   }
   if (plat::GetCurrentThreadId() != owner_thread_) {
     ++in_flight_;
-    if (!plat::PostMessage(hwnd_, WM_RENDER_SAMPLE, reinterpret_cast<plat::WPARAM>(record.get()),
-                           0)) {
+    if (!plat::PostMessage(hwnd_, WM_RENDER_SAMPLE, reinterpret_cast<plat::WPARAM>(record), 0)) {
       --in_flight_;
       ++dropped_;
       return false;
     }
-    record.release();  // the message owns it now
-    return true;
+    return true;  // the message holds it until the window gives it back
   }
-  callback->OnSample(record.get());
+  callback->OnSample(record);
   return false;
 }
 
@@ -153,14 +146,18 @@ plat::LRESULT VideoRender::WindowProc(plat::HWND hwnd, plat::UINT message, plat:
   if (message != WM_RENDER_SAMPLE) {
     return plat::DefWindowProc(hwnd, message, wparam, lparam);
   }
-  std::unique_ptr<SampleRecord> record(reinterpret_cast<SampleRecord*>(wparam));
+  auto* record = reinterpret_cast<SampleRecord*>(wparam);
   auto* self = reinterpret_cast<VideoRender*>(plat::GetWindowLongPtr(hwnd, plat::GWLP_USERDATA));
+  // Without the renderer the record stays where it is, in the pool that
+  // goes with it.
   if (self != nullptr) {
+    VC_DCHECK_RUN_ON(&self->checker_);
     std::lock_guard<std::recursive_mutex> hold(self->lock_);
     --self->in_flight_;
-    if (VideoCallback* callback = self->callback_; callback != nullptr && record) {
-      callback->OnSample(record.get());
+    if (VideoCallback* callback = self->callback_; callback != nullptr && record != nullptr) {
+      callback->OnSample(record);
     }
+    self->pool_.Give(record);
   }
   return 0;
 }

@@ -5,12 +5,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 
 #include "capture/media_type.h"
 #include "capture/sample_record.h"
+#include "capture/sample_record_pool.h"
 #include "capture/video_callback.h"
+#include "common/thread_checker.h"
 #include "plat/types.h"
 
 struct IVideoRender {
@@ -42,7 +43,9 @@ struct RawSample {
 
 // Constructed and destroyed on the owner thread, which must pump messages for
 // posted records to arrive. The streaming threads must have left
-// DoRenderSample for good before the destructor runs.
+// DoRenderSample for good before the destructor runs. Records come from a
+// pool of kMaxRecordsInFlight + 1 (those posted and one delivered directly),
+// so the sample path allocates nothing once the records have the picture's size.
 class VideoRender final : public IVideoRender {
  public:
   static constexpr char kName[] = "NULL Render";
@@ -57,7 +60,7 @@ class VideoRender final : public IVideoRender {
   VideoRender(const VideoRender&) = delete;
   VideoRender& operator=(const VideoRender&) = delete;
 
-  // The calling thread becomes the owner thread.
+  // On the owner thread, which it records as such.
   void SetCallback(VideoCallback* callback) override;
   // Without the lock: may be called from inside the callback.
   void ClearCallback() override;
@@ -72,13 +75,18 @@ class VideoRender final : public IVideoRender {
  private:
   static plat::LRESULT WindowProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
                                   plat::LPARAM lparam);
-  // False when the record was not handed over (the caller releases it).
-  bool Deliver(std::unique_ptr<SampleRecord>& record);
+  // False when the record was not handed over (the caller gives it back).
+  bool Deliver(SampleRecord* record);
+  // The sample in a record of the pool; null when it does not fit its
+  // buffer or no record is free.
+  SampleRecord* CopySample(const RawSample& sample);
 
+  COMM::ThreadChecker checker_;
   std::atomic<VideoCallback*> callback_{nullptr};
   std::atomic<plat::DWORD> owner_thread_;
   plat::HWND hwnd_ = 0;
   std::recursive_mutex lock_;
   std::atomic<std::size_t> in_flight_{0};
   std::atomic<std::uint64_t> dropped_{0};
+  SampleRecordPool pool_{kMaxRecordsInFlight + 1};
 };

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "common/debug_log.h"
 #include "manager/console.h"
@@ -294,7 +295,10 @@ void VideoConfManager::Reserved10(std::uint32_t, std::uint32_t) {}
 bool VideoConfManager::GetVideoCameraDrivers(DeviceList& devices) {
   if (!capture_)
     return false;
-  capture_->ListDevices(devices);
+  std::vector<ListedDevice> found;
+  capture_->ListDevices(found);
+  for (ListedDevice& device : found)
+    devices.emplace_back(std::move(device.driver), std::move(device.name));
   return true;
 }
 
@@ -302,12 +306,13 @@ bool VideoConfManager::IsKSNReady() {
   return ksn_control_ && ksn_control_->IsReady();
 }
 
+// A lost camera is no longer open; until it is back, it is being opened.
 bool VideoConfManager::IsVideoOpening() {
-  return video_opening_;
+  return video_opening_ || (video_opened_ && capture_ && capture_->IsLost());
 }
 
 bool VideoConfManager::IsVideoOpened() {
-  return video_opened_;
+  return video_opened_ && !(capture_ && capture_->IsLost());
 }
 
 bool VideoConfManager::Reserved15() {
@@ -535,6 +540,11 @@ bool VideoConfManager::EncodeAndSendFrame(const VideoFrame& frame) {
   return frame_sender_.EncodeAndSendFrame(frame, settings, sessions_, recorder_, clock_);
 }
 
-void VideoConfManager::OnCaptureError(const char* text) {}
+// The capture object watches for the camera to come back; the host sees it
+// lost through IsVideoOpened.
+void VideoConfManager::OnCaptureError(const char* text) {
+  DEBUG_LOG(6, "[VideoConfManager::OnCaptureError] camera lost: %s, driver=%s", text,
+            camera_driver_.c_str());
+}
 
 }  // namespace kalo::video

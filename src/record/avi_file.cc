@@ -101,6 +101,11 @@ bool CAVIFile::Finish() {
   return false;
 }
 
+bool CAVIFile::Fail() {
+  failed_ = true;
+  return Finish();
+}
+
 bool CAVIFile::WriteFrame(const std::uint8_t* pixels, std::int32_t width, std::int32_t height) {
   if (!ok_) {
     return false;
@@ -114,7 +119,7 @@ bool CAVIFile::WriteFrame(const std::uint8_t* pixels, std::int32_t width, std::i
   width_ = width;
   height_ = height;
   if (frame_count_ == 0 && !CreateFile()) {
-    return Finish();
+    return Fail();
   }
 
   std::uint8_t* image = frame_record_.get() + avi::kChunkHeaderBytes;
@@ -124,7 +129,7 @@ bool CAVIFile::WriteFrame(const std::uint8_t* pixels, std::int32_t width, std::i
       // Nothing was recorded, so nothing is left behind.
       file_.Discard(file_name_);
     }
-    return Finish();
+    return Fail();
   }
 
   frame_count_ += 1;
@@ -133,7 +138,7 @@ bool CAVIFile::WriteFrame(const std::uint8_t* pixels, std::int32_t width, std::i
     seconds_written_ = seconds;
     // From here a killed process still leaves every whole second playable.
     if (!WriteHeaders(false)) {
-      return Finish();
+      return Fail();
     }
     const std::int64_t left = std::int64_t{seconds_limit_} - seconds_written_;
     TellOwner(static_cast<std::int32_t>(

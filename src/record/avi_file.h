@@ -67,6 +67,9 @@ class CAVIFile {
   void LowerFileSizeLimit(std::uint64_t bytes);
 
   std::int32_t frame_count() const { return frame_count_; }
+  // True once the file could not be created or written (a full disk, an I/O
+  // error); a recording that used up its seconds or its room has not failed.
+  bool failed() const { return failed_; }
 
  private:
   bool CreateFile();
@@ -75,6 +78,8 @@ class CAVIFile {
   void TellOwner(std::int32_t seconds_left);
   // Ends the recording; `false` for WriteFrame to return.
   bool Finish();
+  // Ends it for a file that cannot be made or written.
+  bool Fail();
 
   std::string file_name_;
   std::int32_t width_;
@@ -86,6 +91,7 @@ class CAVIFile {
   std::int32_t seconds_written_ = 0;
   bool ok_ = true;
   bool told_zero_ = false;
+  bool failed_ = false;
   std::uint64_t max_file_bytes_ = kMaxFileBytes;
   // One frame's chunk as it goes to disk, made once at the first frame and
   // reused for every frame.

@@ -2,19 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "capture/capture_messages.h"
 #include "capture/device_selection.h"
-#include "capture/gst/gst_camera_system.h"
 #include "capture/gst/pattern_camera.h"
 #include "capture/sample_record.h"
 #include "capture/video_cap_t.h"
@@ -22,6 +22,8 @@
 #include "plat/kernel.h"
 #include "plat/message.h"
 #include "plat/window.h"
+#include "support/pump.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -31,32 +33,39 @@ using Names = std::vector<std::string>;
 
 struct SeenFrame {
   std::int32_t width, height, stride;
-  std::int64_t timestamp;
   plat::DWORD thread;
   std::uint32_t first_row_pixel;  // leftmost pixel of the first row in memory
   std::uint32_t last_row_pixel;   // leftmost pixel of the last row in memory
 };
 
-// A capture object over the given devices (and the virtual camera last).
+// Cameras the test plugs in and unplugs, the virtual camera last.
+struct Plugged : CameraSystem {
+  explicit Plugged(const std::vector<CameraDevice>& devices) : devices(devices) {}
+  bool Devices(std::vector<CameraDevice>& found) override {
+    found.insert(found.end(), devices.begin(), devices.end());
+    found.push_back(MakeVirtualCamera());
+    return true;
+  }
+  const std::vector<CameraDevice>& devices;
+};
+
+// A capture object over the devices plugged in.
 class Camera : public VideoCapture {
  public:
-  explicit Camera(std::vector<CameraDevice> devices = {})
-      : VideoCapture(std::make_unique<GstCameraSystem>(
-            GstCameraSystemSetup{.monitor_devices = false, .extra = std::move(devices)})) {}
+  explicit Camera(std::vector<CameraDevice> plugged_in = {})
+      : VideoCapture(std::make_unique<Plugged>(plugged)), plugged(std::move(plugged_in)) {}
   void OnFrame(const VideoFrame* f) override {
     std::uint32_t first = 0;
     std::uint32_t last = 0;
     std::memcpy(&first, f->data, 4);
     std::memcpy(&last, f->data + std::ptrdiff_t{f->height - 1} * f->stride, 4);
-    frames.push_back(
-        {f->width, f->height, f->stride, f->timestamp, plat::GetCurrentThreadId(), first, last});
+    frames.push_back({f->width, f->height, f->stride, plat::GetCurrentThreadId(), first, last});
   }
   void OnCaptureError(const char* text) override { errors.emplace_back(text); }
-  void OnRecordSecondsLeft(std::int32_t seconds) override { seconds_left.push_back(seconds); }
 
   std::vector<SeenFrame> frames;
   std::vector<std::string> errors;
-  std::vector<std::int32_t> seconds_left;
+  std::vector<CameraDevice> plugged;  // read by the capture object's Plugged
 };
 
 // Pumps this thread's queue until `done` or the time is up.
@@ -75,26 +84,17 @@ bool PumpUntil(const std::function<bool()>& done, milliseconds limit = milliseco
   return true;
 }
 
-void PumpFor(milliseconds span) {
-  PumpUntil([] { return false; }, span);
-}
-
 Capability Cap(MediaSubtype subtype, std::int32_t w, std::int32_t h) {
   return FixedCapability(subtype, w, h);
-}
-
-Names Graph(const VideoCapture& camera) {
-  return camera.graph() != nullptr ? camera.graph()->ElementNames() : Names{};
 }
 
 const Names kDirect = {"SOURCE", "format caps", "NULL Render"};
 const Names kDecoded = {"SOURCE", "format caps", "mjpg decodec", "color space convert",
                         "NULL Render"};
 
-// ---- Through the real graph ----
-
 // The capability order decides the format; the frame size shows which one
-// won, since only the chosen subtype is offered at 176x144.
+// won, since only the chosen subtype is offered at 176x144. No capability
+// offers 640x480: each falls back to its own size.
 TEST(CaptureGraph, FormatChoiceBuildsTheGraphAndDeliversFramesOfTheChosenSize) {
   struct Case {
     std::vector<Capability> caps;
@@ -110,8 +110,9 @@ TEST(CaptureGraph, FormatChoiceBuildsTheGraphAndDeliversFramesOfTheChosenSize) {
   };
   for (const Case& c : cases) {
     Camera camera({MakePatternCamera("/dev/test0", "Test", c.caps)});
-    ASSERT_TRUE(camera.Open("/dev/test0", 0, 0, 0));
-    EXPECT_EQ(Graph(camera), c.graph);
+    ASSERT_TRUE(camera.Open("/dev/test0", 640, 480, 15));
+    EXPECT_EQ(camera.frame_rate(), 15);
+    EXPECT_EQ(camera.graph()->ElementNames(), c.graph);
     ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
     EXPECT_EQ(camera.frames.back().width, c.width);
     EXPECT_EQ(camera.width(), c.width);
@@ -120,19 +121,14 @@ TEST(CaptureGraph, FormatChoiceBuildsTheGraphAndDeliversFramesOfTheChosenSize) {
 
 // SMPTE bars: the top of the picture is white at the left, the bottom dark
 // blue. Bottom-up frames hold the top row last, whatever the source format.
-TEST(CaptureGraph, FramesAre32BitBottomUpStampedOnTheOwnerThread) {
+TEST(CaptureGraph, FramesAre32BitBottomUpOnTheOwnerThread) {
   for (MediaSubtype subtype : {MediaSubtype::kYUY2, MediaSubtype::kRGB24, MediaSubtype::kMJPG}) {
     Camera camera({MakePatternCamera("/dev/bars", "Bars", {Cap(subtype, 320, 240)},
                                      PatternSetup{.bars = true})});
-    const std::int64_t before = plat::WallClockMilliseconds();
     ASSERT_TRUE(camera.Open("/dev/bars", 320, 240, 30));
     ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
     const SeenFrame& f = camera.frames.back();
-    EXPECT_EQ(f.width, 320);
-    EXPECT_EQ(f.height, 240);
-    EXPECT_EQ(f.stride, 1280);
-    EXPECT_GE(f.timestamp, before);
-    EXPECT_LE(f.timestamp, plat::WallClockMilliseconds());
+    EXPECT_EQ(std::tuple(f.width, f.height, f.stride), std::tuple(320, 240, 1280));
     EXPECT_EQ(f.thread, plat::GetCurrentThreadId());
     const auto channel = [](std::uint32_t p, int shift) { return int(p >> shift & 0xFF); };
     for (int shift : {0, 8, 16}) {
@@ -144,25 +140,9 @@ TEST(CaptureGraph, FramesAre32BitBottomUpStampedOnTheOwnerThread) {
   }
 }
 
-TEST(CaptureGraph, RefusedSizeFallsBackAndTheRequestedRateHolds) {
-  Camera camera({MakePatternCamera("/dev/cif", "CIF only", {Cap(MediaSubtype::kYUY2, 352, 288)})});
-  ASSERT_TRUE(camera.Open("/dev/cif", 640, 480, 15));
-  EXPECT_EQ(camera.width(), 352);
-  EXPECT_EQ(camera.height(), 288);
-  EXPECT_EQ(camera.frame_rate(), 15);
-  ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
-  const std::size_t first = camera.frames.size();
-  PumpFor(milliseconds(2000));
-  const std::size_t per_second = (camera.frames.size() - first) / 2;
-  EXPECT_GE(per_second, 12u);
-  EXPECT_LE(per_second, 17u);
-  EXPECT_EQ(camera.frames.back().width, 352);
-}
-
 TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
   Camera camera;
   ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 176, 144, 0));
-  EXPECT_EQ(camera.frame_rate(), 30);
   const CaptureGraph* graph = camera.graph();
   EXPECT_TRUE(camera.Open("/dev/other", 0, 0, 0));  // running: nothing changes
   EXPECT_TRUE(camera.Open("", 176, 144, 0));
@@ -170,16 +150,10 @@ TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
   EXPECT_EQ(camera.driver(), kVirtualCameraDriver);
   EXPECT_TRUE(camera.Open("", 640, 480, 0));
   EXPECT_EQ(camera.width(), 640);
-  // Repeated cycles, the load the thread sanitizer run looks at.
-  for (int i = 0; i < 4; ++i) {
-    ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
-    EXPECT_TRUE(camera.Stop());
-    EXPECT_FALSE(camera.Stop());
-    EXPECT_EQ(camera.renderer(), nullptr);
-    camera.frames.clear();
-    ASSERT_TRUE(camera.Open(i % 2 ? "" : "/dev/nothing", 352, 288, 20));
-  }
-  ASSERT_TRUE(camera.Stop());
+  ASSERT_TRUE(PumpUntil([&] { return !camera.frames.empty(); }));
+  EXPECT_TRUE(camera.Stop());
+  EXPECT_EQ(camera.renderer(), nullptr);
+  EXPECT_TRUE(camera.Open("/dev/nothing", 352, 288, 20));  // the first usable instead
 
   Camera odd(
       {MakePatternCamera("/dev/odd", "No usable format", {Cap(MediaSubtype::kOther, 8, 8)})});
@@ -189,20 +163,24 @@ TEST(CaptureGraph, OpenKeepsOrRebuildsTheRunningGraphAndFailureLeavesNone) {
   EXPECT_FALSE(odd.IsRunning());
 }
 
-TEST(CaptureGraph, SourceFailingWhileRunningIsReportedOnce) {
-  Camera camera({MakePatternCamera("/dev/flaky", "Flaky", {Cap(MediaSubtype::kYUY2, 176, 144)},
-                                   PatternSetup{.fail_after_buffers = 5})});
+// Unplugged while running, then plugged in again: reported once, and capture
+// comes back by itself on that camera only.
+TEST(CaptureGraph, LostCameraIsReportedOnceAndCaptureResumesWhenItIsBack) {
+  const std::vector<Capability> caps = {Cap(MediaSubtype::kYUY2, 176, 144)};
+  Camera camera({MakePatternCamera("/dev/flaky", "Flaky", caps, {.fail_after_buffers = 5})});
   ASSERT_TRUE(camera.Open("/dev/flaky", 0, 0, 0));
   ASSERT_TRUE(PumpUntil([&] { return !camera.errors.empty(); }));
-  PumpFor(milliseconds(300));
+  EXPECT_TRUE(camera.IsLost() && !camera.IsRunning());
+  camera.plugged.clear();
+  camera.frames.clear();
+  vc_test::PumpFor(milliseconds(3 * VideoCapture::kDeviceWatchMs));
+  EXPECT_TRUE(camera.frames.empty());  // the virtual camera is no stand-in
+  camera.plugged = {MakePatternCamera("/dev/flaky", "Flaky", caps)};
+  ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 3; }));
   EXPECT_EQ(camera.errors, Names{"EC_DEVICE_LOST"});
-  EXPECT_EQ(camera.last_error(), "EC_DEVICE_LOST");
-  EXPECT_TRUE(camera.IsRunning());
-  EXPECT_TRUE(camera.Stop());
 }
 
-// Thirty 640x480 frames a second into a thread that does not pump: without a
-// bound they would pile up in its queue.
+// 30 frames a second into a thread that does not pump must not pile up.
 TEST(CaptureGraph, StalledOwnerThreadKeepsFewRecordsAndFramesFlowAfterwards) {
   Camera camera;
   ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 640, 480, 30));
@@ -211,54 +189,37 @@ TEST(CaptureGraph, StalledOwnerThreadKeepsFewRecordsAndFramesFlowAfterwards) {
   EXPECT_LE(camera.renderer()->records_in_flight(), VideoRender::kMaxRecordsInFlight);
   EXPECT_GT(camera.renderer()->dropped(), 40u);
   camera.frames.clear();
-  PumpFor(milliseconds(1000));
-  EXPECT_GE(camera.frames.size(), 20u);
-}
-
-// "width,height,frames" as ffprobe reads the file's video stream.
-std::string Probe(const std::string& path) {
-  const std::string command =
-      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-      "stream=width,height,nb_read_frames -of csv=p=0 '" +
-      path + "'";
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
-      out += buffer;
-    }
-    pclose(pipe);
-  }
-  return out;
-}
-
-TEST(Recording, VirtualCameraRecordsWholeSecondsThatFfprobeReads) {
-  vc_test::TempDir dir;
-  const std::string first = (dir.path() / "first.avi").string();
-  const std::string clip = (dir.path() / "clip.avi").string();
-  Camera camera;
-  ASSERT_TRUE(camera.Open(kVirtualCameraDriver, 176, 144, 30));
-  EXPECT_FALSE(camera.StartRecording(clip.substr(0, clip.size() - 3) + "AVI", 2));
-  EXPECT_FALSE(camera.StartRecording(clip.substr(0, clip.size() - 4), 2));
-  ASSERT_TRUE(camera.StartRecording(first, 60));
-  ASSERT_TRUE(PumpUntil([&] { return camera.frames.size() >= 5; }));
-  // The second recording ends the first; spaces pass the extension test and
-  // stay in the file's name.
-  ASSERT_TRUE(camera.StartRecording(clip + " ", 2));
-  ASSERT_TRUE(PumpUntil([&] { return !camera.IsRecording(); }))
-      << camera.frames.size() << " frames, seconds told " << camera.seconds_left.size();
-  EXPECT_EQ(camera.seconds_left, (std::vector<std::int32_t>{1, 0}));
-  EXPECT_EQ(Probe(clip + " "), "176,144,14\n");
-  EXPECT_TRUE(Probe(first).starts_with("176,144,")) << Probe(first);
-  EXPECT_FALSE(std::filesystem::exists(clip));
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "clip.AVI"));
-  // A recording ends with the graph.
-  ASSERT_TRUE(camera.StartRecording(clip, 60));
-  EXPECT_TRUE(camera.Stop());
-  EXPECT_FALSE(camera.IsRecording());
+  EXPECT_TRUE(PumpUntil([&] { return camera.frames.size() >= 10; }));
 }
 
 // ---- Samples the graph cannot make: handed over directly on this thread ----
+
+// Five frames a second into a file of seven, by the graph's stream times: a
+// slot no frame was captured in shows the frame before it again.
+TEST(SamplePath, ASlowCameraRecordsItsLastFrameIntoTheSlotsItSkipped) {
+  vc_test::TempDir dir;
+  const std::string clip = (dir.path() / "slow.avi").string();
+  Camera camera;
+  VideoRender renderer;
+  renderer.SetCallback(&camera);
+  ASSERT_TRUE(camera.StartRecording(clip, 2));
+  std::vector<std::uint8_t> pixels(176 * 144 * 4);
+  RawSample raw{.data = pixels.data(), .size = pixels.size()};
+  raw.media_type = {true, MediaSubtype::kARGB32, 176, 144, 32};
+  for (int n = 0; n < 11; ++n) {
+    std::fill(pixels.begin(), pixels.end(), static_cast<std::uint8_t>(n * 20));
+    raw.time_start = n * 2000000;  // 200 ms apart, in 100 ns units
+    renderer.DoRenderSample(raw);
+    vc_test::PumpFor(milliseconds(2));
+  }
+  const std::string shown =
+      vc_test::CommandOutput("ffmpeg -v error -i '" + clip + "' -f rawvideo -pix_fmt gray -");
+  std::vector<int> frames;
+  for (std::size_t at = 0; at < shown.size(); at += 176 * 144) {
+    frames.push_back((static_cast<unsigned char>(shown[at]) + 10) / 20);
+  }
+  EXPECT_EQ(frames, (std::vector<int>{0, 1, 2, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 9}));
+}
 
 TEST(SamplePath, DropsSamplesItCannotConvertSafely) {
   Camera camera;
@@ -280,39 +241,27 @@ TEST(SamplePath, DropsSamplesItCannotConvertSafely) {
   EXPECT_EQ(camera.frames.size(), 1u);
 }
 
-// ---- Device choice over plain entries ----
-
 TEST(DeviceSelection, DriverTextPicksTheDeviceElseTheFirstUsable) {
   const std::vector<DeviceEntry> devices = {
       {"/dev/video0", "Broken", false}, {"/dev/video1", "Cam", true}, {"", "Virtual", true}};
   EXPECT_EQ(SelectDevice(devices, "/dev/video1"), 1u);
   EXPECT_EQ(SelectDevice(devices, kVirtualCameraDriver), 2u);
   EXPECT_EQ(SelectDevice(devices, "/dev/video0"), 1u);  // present but unusable
-  EXPECT_EQ(SelectDevice(devices, "/dev/VIDEO1"), 1u);
   EXPECT_EQ(SelectDevice({devices[0], devices[1]}, kVirtualCameraDriver), 1u);
   EXPECT_EQ(SelectDevice({devices[0]}, ""), std::nullopt);
 
-  kalo::video::DeviceList list{{"earlier", ""}};
+  std::vector<ListedDevice> list{{"earlier", ""}};
   EXPECT_TRUE(ListDevices(devices, list));
-  EXPECT_TRUE(ListDevices(devices, list));
-  EXPECT_EQ(list, (kalo::video::DeviceList{{"earlier", ""},
-                                           {"/dev/video1", "Cam"},
-                                           {kVirtualCameraDriver, "Virtual"},
-                                           {"/dev/video1", "Cam"},
-                                           {kVirtualCameraDriver, "Virtual"}}));
   EXPECT_FALSE(ListDevices({devices[0]}, list));
-  EXPECT_EQ(list.size(), 5u);
+  EXPECT_EQ(list, (std::vector<ListedDevice>{
+                      {"earlier", ""}, {"/dev/video1", "Cam"}, {kVirtualCameraDriver, "Virtual"}}));
 }
 
-// ---- The hidden window and the owner binding ----
-
 struct Owner {
-  void OnRecordSecondsLeft(std::int32_t s) { seconds.push_back(s); }
+  void OnRecordSecondsLeft(std::int32_t) {}
   bool OnFrame(const VideoFrame*) { return ++frames > 0; }
-  void OnCaptureError(const char* text) { errors.emplace_back(text); }
-  std::vector<std::int32_t> seconds;
+  void OnCaptureError(const char*) {}
   int frames = 0;
-  Names errors;
 };
 
 TEST(CaptureWindow, BindingForwardsAndDestructionLeavesNoWindowOrQueuedCopy) {
@@ -321,19 +270,14 @@ TEST(CaptureWindow, BindingForwardsAndDestructionLeavesNoWindowOrQueuedCopy) {
   capture->SetManager(&owner);
   ASSERT_TRUE(capture->Open(kVirtualCameraDriver, 176, 144, 30));
   ASSERT_TRUE(PumpUntil([&] { return owner.frames >= 2; }));
-  static_cast<VideoCapture&>(*capture).OnRecordSecondsLeft(3);
-  EXPECT_EQ(owner.seconds, std::vector<std::int32_t>{3});
 
   const plat::HWND hwnd = capture->hwnd();
-  ASSERT_EQ(plat::GetWindowText(hwnd), "VideoWnd");
   auto copy = std::make_unique<FrameCopyData>();
   copy->pixels = MakeAlignedBuffer(64);
   ASSERT_TRUE(plat::PostMessage(hwnd, WM_CAPTURE_FRAME, 0, FrameCopyToMessage(std::move(copy))));
   capture.reset();  // running, with a copy queued: ASan sees a leak if it is lost
   EXPECT_FALSE(plat::IsWindow(hwnd));
   EXPECT_EQ(plat::FindWindow(VideoRender::kWindowClassName, nullptr), 0u);
-  PumpFor(milliseconds(50));
-  EXPECT_TRUE(owner.errors.empty());
 }
 
 }  // namespace

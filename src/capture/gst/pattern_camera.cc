@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -89,5 +91,9 @@ CameraDevice MakePatternCamera(std::string path, std::string name, std::vector<C
 }
 
 CameraDevice MakeVirtualCamera() {
-  return MakePatternCamera("", kVirtualCameraName, VirtualCameraCapabilities());
+  PatternSetup setup;
+  if (const char* after = std::getenv(kVirtualCameraFailAfterVariable); after != nullptr) {
+    setup.fail_after_buffers = std::max(0, std::atoi(after));
+  }
+  return MakePatternCamera("", kVirtualCameraName, VirtualCameraCapabilities(), setup);
 }

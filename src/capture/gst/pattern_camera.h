@@ -21,5 +21,10 @@ struct PatternSetup {
 CameraDevice MakePatternCamera(std::string path, std::string name, std::vector<Capability> caps,
                                PatternSetup setup = {});
 
+// Set in a process's environment to a number N, its virtual camera fails
+// like an unplugged camera after N pictures of every graph: how a host sees
+// a lost camera, tried without one.
+inline constexpr char kVirtualCameraFailAfterVariable[] = "VC_VIRTUAL_CAMERA_FAIL_AFTER";
+
 // The built-in "virtual video camera".
 CameraDevice MakeVirtualCamera();
