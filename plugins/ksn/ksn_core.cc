@@ -3,6 +3,7 @@
 #include <chrono>
 #include <utility>
 
+#include "conference_keys.h"
 #include "external/ksn_exception.h"
 #include "ksn_errors.h"
 #include "ksn_log.h"
@@ -16,9 +17,9 @@ constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 }  // namespace
 
 KsnCore::KsnCore(const KsnSettings& settings)
-    : member_(RandomId()),
+    : member_((SodiumReady(), RandomId())),
       link_(settings, &sessions_),
-      sessions_(settings, member_, link_, wakes_),
+      sessions_(settings, link_, wakes_),
       registry_(member_, link_, wakes_, [this](const RegistryRequest& request) -> RegistryReply {
         // The library's own object holds no host code, so it answers at once.
         if (request.is_set || request.key != "sessions")
@@ -29,9 +30,7 @@ KsnCore::KsnCore(const KsnSettings& settings)
 KsnCore::~KsnCore() = default;
 
 void KsnCore::Start() {
-  std::vector<NatsLink::Standing> standing = registry_.Subscriptions();
-  standing.insert(standing.begin(), sessions_.MemberSubscription());
-  link_.Start(std::move(standing));
+  link_.Start(registry_.Subscriptions());
   ticker_ = std::thread([this] { TickLoop(); });
 }
 
