@@ -61,37 +61,6 @@ bool Pair(Member& a, Member& b, const std::string& handle) {
          a.sink->connects[0] == 0 && b.sink->connects[0] == 0;
 }
 
-TEST(KsnSessionTest, TwoMembersPairAndClosingTellsTheOther) {
-  auto server = ksn_test::NatsServer::Start();
-  ASSERT_TRUE(server);
-  Member a(server->url()), b(server->url());
-  ASSERT_TRUE(Pair(a, b, "conf one"));
-  EXPECT_EQ(a.sink->threads[0], plat::GetCurrentThreadId());
-  EXPECT_TRUE(a.control->IsConnected("conf one"));
-
-  ASSERT_EQ(a.control->Send("conf one", "hello", 5), 5);
-  ASSERT_TRUE(PumpUntil([&] { return b.sink->received == "hello"; }, 5000));
-
-  a.control->CloseSession("conf one");
-  ASSERT_TRUE(PumpUntil([&] { return !b.sink->closes.empty(); }, 5000));
-  EXPECT_EQ(b.sink->closes[0], ksn::kClosedByPeer);
-  EXPECT_THROW(a.control->Send("conf one", "x", 1), KSN::exception) << "a closed handle is unknown";
-  EXPECT_TRUE(a.sink->closes.empty()) << "no notification after CloseSession";
-}
-
-TEST(KsnSessionTest, MembersOnTwoClusteredServersHoldAConference) {
-  auto first = ksn_test::NatsServer::Start({-1, "", true, ""});
-  ASSERT_TRUE(first);
-  auto second = ksn_test::NatsServer::Start({-1, "", false, first->route_url()});
-  ASSERT_TRUE(second);
-  Member a(first->url()), b(second->url());
-  ASSERT_TRUE(Pair(a, b, "across"));
-  a.control->Send("across", "ping", 4);
-  b.control->Send("across", "pong", 4);
-  EXPECT_TRUE(
-      PumpUntil([&] { return a.sink->received == "pong" && b.sink->received == "ping"; }, 5000));
-}
-
 TEST(KsnSessionTest, ServerKilledClosesSessionsAndItsReturnAllowsNewOnes) {
   auto server = ksn_test::NatsServer::Start();
   ASSERT_TRUE(server);
@@ -173,10 +142,10 @@ struct Outsider {
   struct Seen {
     std::string subject, reply, data;
   };
-  std::vector<Seen> Drain(int wait_ms) {
+  std::vector<Seen> Drain() {
     std::vector<Seen> seen;
     natsMsg* msg = nullptr;
-    while (natsSubscription_NextMsg(&msg, spy, wait_ms) == NATS_OK) {
+    while (natsSubscription_NextMsg(&msg, spy, 200) == NATS_OK) {
       const char* reply = natsMsg_GetReply(msg);
       seen.push_back({natsMsg_GetSubject(msg), reply ? reply : "",
                       std::string(natsMsg_GetData(msg), natsMsg_GetDataLength(msg))});
@@ -214,38 +183,25 @@ TEST(KsnSecurityTest, OutsiderReadsNothingAndCannotSteerOrEndACall) {
   auto server = ksn_test::NatsServer::Start();
   ASSERT_TRUE(server);
   const std::string cid = "0c9d6f3e-4b1a-4e8f-9a27-5d3c1b0e7f64";
-  constexpr std::uint32_t kCount = 1280;  // acks come every 64
+  constexpr std::uint32_t kCount = 256;  // 8 MB: fits the receiver's queue
   Outsider outsider(server->url(), ">");
   ASSERT_TRUE(outsider.spy);
-  ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, cid, "receive", "1280"}, server->url());
+  ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, cid, "receive", "256"}, server->url());
   Member a(server->url());
   ASSERT_TRUE(a.Join(cid));
   ASSERT_EQ(peer.WaitLine("connected", 5000), "connected");
 
-  // Numbered packets, whole and in order; the receiver acks every 64.
-  std::uint32_t sent = 0, acked = 0;
+  std::uint32_t sent = 0;
   const auto send_until = [&](std::uint32_t last) {
-    while (acked < last) {
-      while (sent < last && sent - acked < 192) {
-        const std::string packet = MakePacket(sent++);
-        if (a.control->Send(cid, packet.data(), packet.size()) != static_cast<int>(packet.size()))
-          return false;
-      }
-      const std::uint32_t before = acked;
-      if (!PumpUntil(
-              [&] {
-                if (a.sink->received.size() >= 4)
-                  std::memcpy(&acked, a.sink->received.data() + a.sink->received.size() - 4, 4);
-                return acked != before;
-              },
-              10000))
-        return false;
+    for (std::string packet; sent < last;) {
+      packet = MakePacket(sent++);
+      ASSERT_EQ(a.control->Send(cid, packet.data(), packet.size()), packet.size());
     }
-    return true;
   };
-  ASSERT_TRUE(send_until(kCount / 2));
+  send_until(kCount / 2);
+  ASSERT_TRUE(PumpUntil([&] { return a.sink->received.size() >= 4; }, 5000)) << "the first ack";
 
-  const std::vector<Outsider::Seen> seen = outsider.Drain(200);
+  const std::vector<Outsider::Seen> seen = outsider.Drain();
   std::set<std::string> addresses;
   for (const Outsider::Seen& m : seen) {
     for (const std::string* text : {&m.subject, &m.reply, &m.data})
@@ -274,8 +230,8 @@ TEST(KsnSecurityTest, OutsiderReadsNothingAndCannotSteerOrEndACall) {
   }
   natsConnection_Flush(outsider.nc);
 
-  ASSERT_TRUE(send_until(kCount)) << "the call goes on";
-  EXPECT_EQ(peer.WaitLine("ok", 5000), "ok 1280") << "nothing injected, nothing lost";
+  send_until(kCount);
+  EXPECT_EQ(peer.WaitLine("ok", 10000), "ok 256") << "the call went on: nothing injected or lost";
   const ksn::SessionStats stats = a.control->core().Stats(cid);
   EXPECT_GT(stats.dropped_unopened, 10u);
   EXPECT_GT(stats.dropped_replayed, 0u);
@@ -285,25 +241,26 @@ TEST(KsnSecurityTest, OutsiderReadsNothingAndCannotSteerOrEndACall) {
 }
 
 // A member waiting alone: an outsider tries to pair with it; a member on the
-// old framing and a third member are told at once why they are refused.
+// old framing and a third member are told at once why they are refused. The
+// others are on a second server of a cluster.
 TEST(KsnSecurityTest, WaitingMemberPairsOnlyWithOneWhoKnowsTheConference) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = ksn_test::NatsServer::Start({-1, "", true, ""});
   ASSERT_TRUE(server);
+  auto second = ksn_test::NatsServer::Start({-1, "", false, server->route_url()});
+  ASSERT_TRUE(second);
   Outsider outsider(server->url(), "ksn.c.>");
-  Member a(server->url()), b(server->url()), c(server->url());
+  Member a(server->url()), b(second->url()), c(second->url());
   ASSERT_TRUE(a.Ready() && b.Ready() && c.Ready());
   a.Open("secret");
-  std::vector<Outsider::Seen> hello = outsider.Drain(300);
+  std::vector<Outsider::Seen> hello = outsider.Drain();
   ASSERT_FALSE(hello.empty());
   const Outsider::Seen& h = hello[0];
   std::uint64_t a_id = 0;
   std::memcpy(&a_id, h.data.data() + 4, 8);
-  outsider.Send(h.reply, Signed(ksn::FrameKind::kPropose, a_id),
-                "ksn.s.0123456789abcdef0123456789abcdef");
-  outsider.Send(h.reply, Signed(ksn::FrameKind::kAccept, a_id),
-                "ksn.s.0123456789abcdef0123456789abcdef");
-  outsider.Send(h.subject, h.data,
-                "ksn.s.0123456789abcdef0123456789abcdef");  // its HELLO, our reply
+  const std::string ours = "ksn.s.0123456789abcdef0123456789abcdef";
+  outsider.Send(h.reply, Signed(ksn::FrameKind::kPropose, a_id), ours);
+  outsider.Send(h.reply, Signed(ksn::FrameKind::kAccept, a_id), ours);
+  outsider.Send(h.subject, h.data, ours);  // its HELLO, our address
   std::string old(ksn::kLegacyHeaderSize, '\0');
   old[0] = 'K', old[1] = 1, old[2] = 1, old[4] = 9;
   outsider.Send(h.subject, old, "ksn.d.0000000000000009.0000000000000009");
@@ -324,6 +281,13 @@ TEST(KsnSecurityTest, WaitingMemberPairsOnlyWithOneWhoKnowsTheConference) {
   EXPECT_EQ(c.sink->last_text, "the conference already has two members");
   ASSERT_EQ(a.control->Send("secret", "still ours", 10), 10);
   EXPECT_TRUE(PumpUntil([&] { return b.sink->received == "still ours"; }, 5000));
+  EXPECT_EQ(b.sink->threads[0], plat::GetCurrentThreadId());
+
+  a.control->CloseSession("secret");
+  ASSERT_TRUE(PumpUntil([&] { return !b.sink->closes.empty(); }, 5000));
+  EXPECT_EQ(b.sink->closes[0], ksn::kClosedByPeer);
+  EXPECT_THROW(a.control->Send("secret", "x", 1), KSN::exception) << "a closed handle is unknown";
+  EXPECT_TRUE(a.sink->closes.empty()) << "no notification after CloseSession";
 }
 
 }  // namespace
