@@ -2,6 +2,8 @@
 
 #include <sodium.h>
 
+#include <cstring>
+
 #include "conference_keys.h"
 
 namespace ksn {
@@ -60,6 +62,12 @@ std::uint64_t ReplayWindow::Accept(std::uint64_t counter) {
 SessionCipher::SessionCipher() {
   SodiumReady();
   crypto_kx_keypair(public_key_.data(), secret_key_);
+}
+
+SessionCipher::SessionCipher(const unsigned char* rx, const unsigned char* tx) : agreed_(true) {
+  sodium_memzero(secret_key_, sizeof secret_key_);
+  std::memcpy(rx_, rx, sizeof rx_);
+  std::memcpy(tx_, tx, sizeof tx_);
 }
 
 SessionCipher::~SessionCipher() {

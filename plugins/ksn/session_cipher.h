@@ -30,6 +30,9 @@ class SessionCipher {
  public:
   // A fresh key pair.
   SessionCipher();
+  // Keys agreed elsewhere, for the fuzzers and benchmarks that replay one
+  // session many times over.
+  SessionCipher(const unsigned char* rx, const unsigned char* tx);
   ~SessionCipher();
   SessionCipher(const SessionCipher&) = delete;
   SessionCipher& operator=(const SessionCipher&) = delete;
