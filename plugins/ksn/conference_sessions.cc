@@ -1,0 +1,288 @@
+#include "conference_sessions.h"
+
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include "external/ksn_exception.h"
+#include "ksn_errors.h"
+#include "ksn_log.h"
+#include "wire_frame.h"
+
+namespace ksn {
+namespace {
+
+[[noreturn]] void Throw(std::int32_t code, const char* text) {
+  throw KSN::exception(text, code);
+}
+
+PairingTiming TimingOf(const KsnSettings& settings) {
+  PairingTiming timing;
+  timing.heartbeat = std::chrono::milliseconds(settings.heartbeat_ms);
+  timing.silence = std::chrono::milliseconds(settings.silence_ms);
+  return timing;
+}
+
+}  // namespace
+
+ConferenceSessions::ConferenceSessions(const KsnSettings& settings, NatsLink& link,
+                                       WakeWindows& wakes)
+    : settings_(settings), timing_(TimingOf(settings)), link_(link), wakes_(wakes) {}
+
+ConferenceSessions::~ConferenceSessions() = default;
+
+// ------------------------------------------------------------ the host's calls
+
+std::shared_ptr<ConferenceSession> ConferenceSessions::Find(const std::string& handle) {
+  const auto it = by_handle_.find(handle);
+  if (it == by_handle_.end())
+    Throw(kUnknownHandle, "unknown session handle");
+  return it->second;
+}
+
+void ConferenceSessions::Forget(Session& session) {
+  by_handle_.erase(session.handle);
+  by_subject_.erase(session.keys.subject());
+  by_address_.erase(session.address);
+  session.removed = true;
+}
+
+void ConferenceSessions::Open(const std::string& handle, KSN::ksnNotify* sink, plat::HWND window) {
+  std::shared_ptr<Session> session;
+  {
+    MutexLock lock(mutex_);
+    if (stopping_)
+      Throw(kNotReady, "not connected to the NATS server");
+    if (by_handle_.count(handle))
+      Throw(kHandleInUse, "session handle already open");
+    session = std::make_shared<Session>(handle, RandomId(), window, sink, settings_, timing_);
+    by_handle_[handle] = session;
+    by_subject_[session->keys.subject()] = session;
+    by_address_[session->address] = session;
+  }
+  natsSubscription* sub =
+      link_.Subscribe(session->keys.subject(), &ConferenceSessions::OnConferenceMessage, this);
+  natsSubscription* inbox =
+      sub ? link_.Subscribe(session->address, &ConferenceSessions::OnSessionMessage, this)
+          : nullptr;
+  std::vector<Publication> hello;
+  {
+    MutexLock lock(mutex_);
+    if (!inbox) {
+      Forget(*session);
+      lock.unlock();
+      if (sub) {
+        natsSubscription_Unsubscribe(sub);
+        natsSubscription_Destroy(sub);
+      }
+      Throw(kSubscribeFailed, "subscription failed");
+    }
+    session->subscription = sub;
+    session->inbox = inbox;
+    Queue(*session, {session->pairing.Hello(std::chrono::steady_clock::now())});
+    hello.swap(outbox_);
+  }
+  Publish(std::move(hello));
+}
+
+void ConferenceSessions::Close(const std::string& handle) {
+  std::shared_ptr<Session> session;
+  natsSubscription* subs[2] = {};
+  SinkRef sink;
+  std::vector<Publication> bye;
+  {
+    MutexLock lock(mutex_);
+    session = Find(handle);
+    Forget(*session);
+    std::vector<Outgoing> frames;
+    session->pairing.Close(&frames);
+    Queue(*session, frames);
+    bye.swap(outbox_);
+    subs[0] = std::exchange(session->subscription, nullptr);
+    subs[1] = std::exchange(session->inbox, nullptr);
+    sink = std::move(session->sink);
+    session->inbound.Clear();
+    session->notices.clear();
+  }
+  Publish(std::move(bye));
+  for (natsSubscription* sub : subs) {
+    if (sub) {
+      natsSubscription_Unsubscribe(sub);
+      natsSubscription_Destroy(sub);
+    }
+  }
+}
+
+bool ConferenceSessions::IsConnected(const std::string& handle) {
+  MutexLock lock(mutex_);
+  return Find(handle)->pairing.phase() == Phase::kPaired;
+}
+
+std::int32_t ConferenceSessions::Send(const std::string& handle, const void* data,
+                                      std::uint32_t length) {
+  if (!data && length)
+    Throw(kBadArgument, "bad argument");
+  natsConnection* nc = link_.connection();
+  // Live video is not kept for a connection that may come back: while there
+  // is none, the message is refused. (cnats is asked outside our lock.)
+  const bool online = nc && natsConnection_Status(nc) == NATS_CONN_STATUS_CONNECTED;
+  const std::int64_t room = online ? natsConnection_GetMaxPayload(nc) : 0;
+  // Sends come from the session's own thread; one buffer per thread serves them all.
+  thread_local std::vector<unsigned char> buffer;
+  std::string address;
+  {
+    MutexLock lock(mutex_);
+    Session& session = *Find(handle);
+    if (session.pairing.phase() != Phase::kPaired || !session.cipher.agreed() || !online)
+      return -1;
+    if (static_cast<std::int64_t>(length) + static_cast<std::int64_t>(kSealedOverhead) > room)
+      Throw(kTooLarge, "message too large");
+    buffer.resize(kSealedOverhead + length);
+    if (length)
+      std::memcpy(buffer.data() + kSealedOverhead, data, length);
+    // Sealed under the lock: the counter and the key belong to the session.
+    session.cipher.Seal(FrameKind::kData, buffer.data(), length);
+    address = session.pairing.partner_address();
+  }
+  if (natsConnection_Publish(nc, address.c_str(), buffer.data(), static_cast<int>(buffer.size())) !=
+      NATS_OK)
+    return -1;
+  return static_cast<std::int32_t>(length);
+}
+
+std::int32_t ConferenceSessions::Recv(const std::string& handle, void* buffer,
+                                      std::uint32_t capacity) {
+  if (!buffer && capacity)
+    Throw(kBadArgument, "bad argument");
+  MutexLock lock(mutex_);
+  Session& session = *Find(handle);
+  const std::size_t room = capacity > INT32_MAX ? INT32_MAX : capacity;
+  return static_cast<std::int32_t>(session.inbound.Read(buffer, room));
+}
+
+SessionStats ConferenceSessions::Stats(const std::string& handle) {
+  MutexLock lock(mutex_);
+  return Find(handle)->Stats();
+}
+
+std::string ConferenceSessions::Describe() {
+  std::string text;
+  MutexLock lock(mutex_);
+  for (const auto& [handle, session] : by_handle_)
+    text += session->Describe() + "\r\n";
+  return text;
+}
+
+// ------------------------------------------------------------ notices
+
+void ConferenceSessions::AddNotice(Session& session, Notice notice) {
+  if (session.AddNotice(std::move(notice)))
+    wakes_.Wake(session.window);
+}
+
+// The sink may close the session (or others) from inside any notification,
+// so each one checks again that its session is still open.
+void ConferenceSessions::Deliver(plat::HWND window) {
+  std::vector<std::pair<std::shared_ptr<Session>, std::vector<Notice>>> waiting;
+  {
+    MutexLock lock(mutex_);
+    for (auto& [handle, session] : by_handle_) {
+      if (session->window == window && !session->notices.empty())
+        waiting.emplace_back(session, session->TakeNotices());
+    }
+  }
+  for (const auto& [session, notices] : waiting) {
+    for (const Notice& notice : notices) {
+      SinkRef sink;
+      {
+        MutexLock lock(mutex_);
+        if (session->removed)
+          break;
+        sink = ShareSink(session->sink.get());
+      }
+      if (sink)
+        NotifySink(sink.get(), session->handle, notice);
+    }
+  }
+}
+
+// ------------------------------------------------------------ time and the connection
+
+void ConferenceSessions::Tick(std::chrono::steady_clock::time_point now, bool online) {
+  std::vector<Publication> out;
+  {
+    MutexLock lock(mutex_);
+    for (auto& [handle, session] : by_handle_) {
+      if (online) {
+        std::vector<Outgoing> frames;
+        const PairingEvent event = session->pairing.OnTick(now, &frames);
+        Queue(*session, frames);
+        ApplyEvent(*session, event);
+      }
+      // Wakes that found a full queue are tried again.
+      if (!session->notices.empty())
+        wakes_.Wake(session->window);
+      std::uint64_t count = 0;
+      if (session->SummaryDue(now, &count))
+        Log("dropped %llu message(s) that were not signed or sealed for a session",
+            static_cast<unsigned long long>(count));
+    }
+    out.swap(outbox_);
+  }
+  Publish(std::move(out));
+}
+
+// Every session rides on the connection; none survives it.
+void ConferenceSessions::OnConnectionLost() {
+  MutexLock lock(mutex_);
+  if (stopping_)
+    return;
+  Log("lost the connection to the NATS server; closing %zu session(s)", by_handle_.size());
+  for (auto& [handle, session] : by_handle_) {
+    const Phase phase = session->pairing.phase();
+    if (phase == Phase::kClosed || phase == Phase::kRefused)
+      continue;
+    std::vector<Outgoing> ignored;  // nobody to say BYE to without a connection
+    session->pairing.Close(&ignored);
+    AddNotice(*session, {Notice::kClose, kConnectionLost, kConnectionLostText});
+  }
+}
+
+std::vector<natsSubscription*> ConferenceSessions::Stop() {
+  std::vector<natsSubscription*> subscriptions;
+  std::vector<Publication> byes;
+  {
+    MutexLock lock(mutex_);
+    stopping_ = true;
+    for (auto& [handle, session] : by_handle_) {
+      std::vector<Outgoing> frames;
+      session->pairing.Close(&frames);
+      Queue(*session, frames);
+      session->removed = true;
+      session->inbound.Clear();
+      for (natsSubscription** sub : {&session->subscription, &session->inbox}) {
+        if (*sub)
+          subscriptions.push_back(std::exchange(*sub, nullptr));
+      }
+      stopped_.push_back(session);
+    }
+    by_handle_.clear();
+    by_subject_.clear();
+    by_address_.clear();
+    byes.swap(outbox_);
+  }
+  Publish(std::move(byes));
+  return subscriptions;
+}
+
+void ConferenceSessions::ReleaseSinks() {
+  std::vector<std::shared_ptr<Session>> stopped;
+  {
+    MutexLock lock(mutex_);
+    stopped.swap(stopped_);
+  }
+  for (const auto& session : stopped)
+    session->sink.reset();
+}
+
+}  // namespace ksn
