@@ -26,8 +26,8 @@ bool FrameUsable(const VideoFrame& frame) {
 
 }  // namespace
 
-FrameSender::FrameSender(CodecFactory encoder_factory)
-    : encoder_factory_(std::move(encoder_factory)) {}
+FrameSender::FrameSender(CodecFactory encoder_factory, SteadyTimeSource steady_ms)
+    : encoder_factory_(std::move(encoder_factory)), steady_ms_(std::move(steady_ms)) {}
 
 FrameSender::~FrameSender() = default;
 
@@ -128,6 +128,7 @@ bool FrameSender::EncodeInto(Stream& stream, const VideoFrame& picture, std::uin
   std::uint8_t key = 0;
   std::uint32_t length = 0;
   try {
+    ForceKeyFrameIfDue(stream);
     stream.encoder->encode(picture.data, size, stream.bitstream.get(), &length, &key);
   } catch (const std::runtime_error& e) {
     DEBUG_LOG(6, "[VideoConfManager::EncodeAndSendFrame] %s encode exception: %s", stream.name,
@@ -142,6 +143,9 @@ bool FrameSender::EncodeInto(Stream& stream, const VideoFrame& picture, std::uin
     DEBUG_LOG(6, "[VideoConfManager::EncodeAndSendFrame] %s buffer error", stream.name);
     return false;
   }
+  // Any key frame answers what was asked, forced or of the encoder's own.
+  if (key == 1)
+    key_forced_ = key_requested_ = false;
 
   VIDEODATA::FrameInfo info;
   info.seq = frame_seq_++;
@@ -161,6 +165,24 @@ bool FrameSender::EncodeInto(Stream& stream, const VideoFrame& picture, std::uin
     return false;
   }
   return true;
+}
+
+// Only the answers to requests are paced: the key frame of a conference that
+// became ready may have reached a partner not yet listening, whose request
+// must then not wait for it.
+void FrameSender::ForceKeyFrameIfDue(Stream& stream) {
+  if (key_forced_) {
+    stream.encoder->force_key_frame();
+    return;
+  }
+  if (!key_requested_)
+    return;
+  const std::int64_t now = steady_ms_();
+  if (stream.answered && now - stream.answered_at < kKeyFrameAnswerInterval)
+    return;
+  stream.encoder->force_key_frame();
+  stream.answered = true;
+  stream.answered_at = now;
 }
 
 void FrameSender::Dispatch(const SessionTable& sessions) {

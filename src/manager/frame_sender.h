@@ -12,11 +12,12 @@
 #include "common/ref_ptr.h"
 #include "common/video_frame.h"
 #include "external/ivcodec.h"
-#include "manager/session_table.h"
 #include "pixel/pixel_converter.h"
 #include "protocol/block_buffer.h"
 #include "session/bandwith_recorder.h"
 #include "session/codec_factory.h"
+#include "session/session_table.h"
+#include "session/video_conf_session.h"
 
 namespace kalo::video {
 
@@ -31,6 +32,9 @@ struct SendSettings {
 // Encoders, their output buffers, the small picture and the packet buffer
 // are made on first use and then reused frame after frame; only a change of
 // parameters (the encoder's check) replaces an encoder and its buffer.
+// A conference that becomes ready gets a key frame with the next frame sent;
+// a partner's requests for one are answered at most every
+// kKeyFrameAnswerInterval per stream, and wait meanwhile.
 // Lives on the manager's thread; no lock.
 class FrameSender {
  public:
@@ -38,7 +42,13 @@ class FrameSender {
   static constexpr std::int32_t kSmallHeight = 144;
   static constexpr std::uint32_t kSmallImageSize = kSmallWidth * kSmallHeight * 4;
 
-  explicit FrameSender(CodecFactory encoder_factory);
+  // Milliseconds between two key frames forced at a partner's request: a
+  // receiver that asks on every frame cannot turn the stream into key frames.
+  static constexpr std::int64_t kKeyFrameAnswerInterval = 200;
+
+  explicit FrameSender(
+      CodecFactory encoder_factory,
+      SteadyTimeSource steady_ms = &VideoConfSessionSetup::DefaultSteadyMilliseconds);
   FrameSender(const FrameSender&) = delete;
   FrameSender& operator=(const FrameSender&) = delete;
   ~FrameSender();
@@ -54,6 +64,13 @@ class FrameSender {
   // Gives up both output buffers; the encoders make new ones when next used.
   void FreeBitstreams();
 
+  // The next frame sent is a key frame (a conference just became ready).
+  void ForceKeyFrame() { key_forced_ = true; }
+  // A partner asks for a key frame: the next frame sent is one, unless the
+  // stream had a forced one within kKeyFrameAnswerInterval; then the first
+  // frame after that.
+  void RequestKeyFrame() { key_requested_ = true; }
+
   // The seq the next packet carries.
   std::uint32_t frame_seq() const { return frame_seq_; }
 
@@ -65,6 +82,8 @@ class FrameSender {
     std::unique_ptr<IVCodec> encoder;
     std::unique_ptr<std::uint8_t[]> bitstream;
     std::uint32_t capacity = 0;
+    bool answered = false;         // a partner's request was answered on this stream
+    std::int64_t answered_at = 0;  // when, steady milliseconds
   };
 
   // Makes or replaces the stream's encoder and buffer for the picture; false
@@ -75,10 +94,15 @@ class FrameSender {
   // packet; false (logged) on failure.
   bool EncodeInto(Stream& stream, const VideoFrame& picture, std::uint32_t size,
                   const SendSettings& settings);
+  // Tells the encoder to make a key frame when one is due.
+  void ForceKeyFrameIfDue(Stream& stream);
   // Hands the built packet to every conference, in key order.
   void Dispatch(const SessionTable& sessions);
 
   CodecFactory encoder_factory_;
+  SteadyTimeSource steady_ms_;
+  bool key_forced_ = false;
+  bool key_requested_ = false;
   Stream normal_{"normal"};
   Stream small_{"small"};
   std::uint32_t frame_seq_ = 0;
