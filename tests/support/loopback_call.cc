@@ -4,6 +4,8 @@
 #include <tuple>
 #include <utility>
 
+#include "protocol/video_packet_reader.h"
+
 namespace vc_test {
 
 namespace {
@@ -53,6 +55,8 @@ void LoopbackCall::SendFrame(bool lose) {
 
 void LoopbackCall::Carry(bool lose) {
   for (const std::string& bytes : std::exchange(sender_net_->sent, {})) {
+    const auto reading = VIDEODATA::ReadWholePacket(bytes.data(), bytes.size());
+    last_was_key_ = reading.kind == VIDEODATA::PacketKind::kVideo && reading.video.info.key_frame;
     if (!lose)
       receiver_net_->Deliver(kReceiver, bytes);
   }

@@ -36,6 +36,8 @@ class LoopbackCall final : public kalo::video::ISessionEvents {
   std::uint64_t painted() const;
   // The receiver's key-frame requests that reached the sender.
   int requests() const { return requests_; }
+  // Whether the last frame sent was a key frame.
+  bool last_was_key() const { return last_was_key_; }
   // Milliseconds between two frames of the mode.
   int frame_interval_ms() const { return super_ ? 1000 / 15 : 1000 / 20; }
 
@@ -59,6 +61,7 @@ class LoopbackCall final : public kalo::video::ISessionEvents {
   HostWindow window_;
   int frames_ = 0;
   int requests_ = 0;
+  bool last_was_key_ = false;
 };
 
 }  // namespace vc_test
