@@ -67,7 +67,7 @@ class FrameSender {
   // The next frame sent is a key frame (a conference just became ready).
   void ForceKeyFrame() { key_forced_ = true; }
   // A partner asks for a key frame: the next frame sent is one, unless the
-  // stream had a forced one within kKeyFrameAnswerInterval; then the first
+  // stream answered a request within kKeyFrameAnswerInterval; then the first
   // frame after that.
   void RequestKeyFrame() { key_requested_ = true; }
 
