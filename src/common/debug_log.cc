@@ -204,21 +204,28 @@ void debug_log::vlog(std::uint32_t level, const char* file, int line, const char
   const char* base = BaseName(file);
 
   const std::lock_guard<std::mutex> lock(mutex_);
-  // The same place and text as the record before: counted, not written.
-  if (have_last_ && last_line_ == line && last_length_ == length &&
-      std::strncmp(last_file_, base, sizeof last_file_ - 1) == 0 &&
-      std::memcmp(last_message_, message, length) == 0) {
+  // The same place and text as the record before, written often enough:
+  // counted, not written.
+  const bool same = have_last_ && last_line_ == line && last_length_ == length &&
+                    std::strncmp(last_file_, base, sizeof last_file_ - 1) == 0 &&
+                    std::memcmp(last_message_, message, length) == 0;
+  if (same && written_ >= kLogRepeatsWritten) {
     if (++repeats_ >= kLogRepeatFlush)
       FlushRepeats();
     errno = error;
     return;
   }
-  FlushRepeats();
-  have_last_ = true;
-  std::snprintf(last_file_, sizeof last_file_, "%s", base);
-  last_line_ = line;
-  std::memcpy(last_message_, message, length);
-  last_length_ = length;
+  if (same) {
+    ++written_;
+  } else {
+    FlushRepeats();
+    have_last_ = true;
+    written_ = 1;
+    std::snprintf(last_file_, sizeof last_file_, "%s", base);
+    last_line_ = line;
+    std::memcpy(last_message_, message, length);
+    last_length_ = length;
+  }
 
   char text[kPrefixPieces * kPieceBuffer + kMessageBuffer + sizeof kLineEnd];
   LineBuilder builder(text, sizeof text);

@@ -28,8 +28,11 @@ inline constexpr std::uint64_t kLogTrimSize = 1000000;
 inline constexpr std::uint64_t kLogDefaultMaxSize = 16u << 20;
 // Read by the manager's start: the cap in bytes, as a decimal number.
 inline constexpr char kLogMaxSizeVariable[] = "VIDEOCONF_LOG_MAX_BYTES";
-// A record repeated this often in a row is counted on a line of its own
-// even before another record comes.
+// A record repeated in a row is written this often; the repeats after that
+// are only counted.
+inline constexpr std::uint32_t kLogRepeatsWritten = 2;
+// Counted repeats are written as a line of their own at this count, even
+// before another record comes.
 inline constexpr std::uint32_t kLogRepeatFlush = 10000;
 
 // Bound by slot position.
@@ -71,9 +74,10 @@ class idebug_log {
 // its line and closes it again. Every failure drops the message silently.
 // Bounded: the file rotates once at the cap (so the log takes at most twice
 // the cap on disk, a line more when a single line is longer than the cap),
-// and a record that repeats the one before (same source place and text) is
-// not written again but counted, the count written as "last message
-// repeated N times" before the next other record. Writers are serialised.
+// and a record that repeats the one before (same source place and text) more
+// than kLogRepeatsWritten times in a row is not written again but counted,
+// the count written as "last message repeated N times" before the next other
+// record. Writers are serialised.
 class debug_log final : public virtual idebug_log {
  public:
   debug_log() = default;
@@ -136,7 +140,8 @@ class debug_log final : public virtual idebug_log {
   char last_message_[2048] = {};
   std::size_t last_length_ = 0;
   bool have_last_ = false;
-  std::uint32_t repeats_ = 0;
+  std::uint32_t written_ = 0;  // times the record was written in a row
+  std::uint32_t repeats_ = 0;  // times it came since, not written
 };
 
 // The module's one log, built with the defaults when the module is loaded.

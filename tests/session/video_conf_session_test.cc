@@ -344,7 +344,7 @@ TEST_F(SessionTest, TheLibrarysCloseOrABadLengthClosesOnceAndTheSessionOutlivesI
   EXPECT_EQ(TakeCodecCalls(), (Calls{"check #1 16x16 20 49000 32", "decode #1 24", "destroy #1"}));
   EXPECT_EQ(manager_.events, (Calls{"close c1", "close c2"}));
   EXPECT_EQ(Log(), (Calls{"[VideoConfSession::notifyClose] h=c1, err=peer left",
-                          "last message repeated 1 times",
+                          "[VideoConfSession::notifyClose] h=c1, err=peer left",
                           "[VideoConfSession::ParsePacket] runtime error"}));
   EXPECT_EQ(control_->ref_count(), 2);  // the test's and the kept session's
 }
