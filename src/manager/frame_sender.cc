@@ -1,5 +1,6 @@
 #include "manager/frame_sender.h"
 
+#include <cstring>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -51,11 +52,22 @@ bool FrameSender::EncodeAndSendFrame(const VideoFrame& frame, const SendSettings
   if (!FrameUsable(frame))
     return false;
 
+  sending_ = true;
+  const bool sent = EncodeAndSend(frame, settings, sessions, recorder, clock);
+  sending_ = false;
+  return sent;
+}
+
+bool FrameSender::EncodeAndSend(const VideoFrame& frame, const SendSettings& settings,
+                                const SessionTable& sessions, bandwith_recorder& recorder,
+                                const ClockStamp& clock) {
+  last_.reset();
   if (settings.video_type == kNormalStream) {
     const auto size = static_cast<std::uint32_t>(frame.height * frame.stride);
     if (!PrepareEncoder(normal_, frame, size, settings) ||
         !EncodeInto(normal_, frame, size, settings))
       return false;
+    KeepPicture(frame, size);
   } else {
     // Whatever the camera delivers, the small stream carries 176 x 144.
     VideoFrame small;
@@ -69,10 +81,52 @@ bool FrameSender::EncodeAndSendFrame(const VideoFrame& frame, const SendSettings
     converter_.ScaleNearest(small, frame);
     if (!EncodeInto(small_, small, kSmallImageSize, settings))
       return false;
+    last_ = LastSent{small, kSmallImageSize, settings};
   }
+  if (last_)
+    last_->settings = settings;
   Dispatch(sessions);
   recorder.add_out(1, clock);
   return true;
+}
+
+// A copy of the normal stream's picture, in storage kept while it is big
+// enough; without memory for one a request waits for the next frame.
+void FrameSender::KeepPicture(const VideoFrame& frame, std::uint32_t size) {
+  if (kept_capacity_ < size) {
+    kept_.reset(new (std::nothrow) std::uint8_t[size]);
+    kept_capacity_ = kept_ ? size : 0;
+    if (!kept_)
+      return;
+  }
+  std::memcpy(kept_.get(), frame.data, size);
+  VideoFrame picture = frame;
+  picture.data = kept_.get();
+  last_ = LastSent{picture, size, {}};
+}
+
+bool FrameSender::AnswerKeyFrameRequest(const SessionTable& sessions, bandwith_recorder& recorder,
+                                        const ClockStamp& clock) {
+  key_requested_ = true;
+  // Inside a send, or with nothing sent yet, the next frame answers.
+  if (sending_ || !last_ || sessions.empty())
+    return false;
+  Stream& stream = last_->settings.video_type == kNormalStream ? normal_ : small_;
+  if (!stream.encoder ||
+      (stream.answered && steady_ms_() - stream.answered_at < kKeyFrameAnswerInterval))
+    return false;
+  if (recorder.cur_out(clock) >= last_->settings.out_bw_valve)
+    return false;
+  sending_ = true;
+  // Copied: encoding may forget what was last sent.
+  const LastSent last = *last_;
+  const bool sent = EncodeInto(stream, last.picture, last.size, last.settings);
+  if (sent) {
+    Dispatch(sessions);
+    recorder.add_out(1, clock);
+  }
+  sending_ = false;
+  return sent;
 }
 
 // An encoder whose check names other parameters is replaced together with

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -70,6 +71,12 @@ class FrameSender {
   // stream answered a request within kKeyFrameAnswerInterval; then the first
   // frame after that.
   void RequestKeyFrame() { key_requested_ = true; }
+  // As RequestKeyFrame, but answered at once when the pace and the valve
+  // allow: the last picture sent goes out again as a key frame to every
+  // conference (counted as a frame sent), so that a receiver that lost a
+  // packet waits for no camera frame. True when it was sent.
+  bool AnswerKeyFrameRequest(const SessionTable& sessions, bandwith_recorder& recorder,
+                             const ClockStamp& clock);
 
   // The seq the next packet carries.
   std::uint32_t frame_seq() const { return frame_seq_; }
@@ -86,6 +93,18 @@ class FrameSender {
     std::int64_t answered_at = 0;  // when, steady milliseconds
   };
 
+  // The last picture sent, for a request answered at once.
+  struct LastSent {
+    VideoFrame picture;
+    std::uint32_t size = 0;
+    SendSettings settings;
+  };
+
+  bool EncodeAndSend(const VideoFrame& frame, const SendSettings& settings,
+                     const SessionTable& sessions, bandwith_recorder& recorder,
+                     const ClockStamp& clock);
+  // Copies the normal stream's picture; the small one stays in small_picture_.
+  void KeepPicture(const VideoFrame& frame, std::uint32_t size);
   // Makes or replaces the stream's encoder and buffer for the picture; false
   // (logged) when either cannot be had.
   bool PrepareEncoder(Stream& stream, const VideoFrame& picture, std::uint32_t size,
@@ -103,6 +122,10 @@ class FrameSender {
   SteadyTimeSource steady_ms_;
   bool key_forced_ = false;
   bool key_requested_ = false;
+  bool sending_ = false;  // inside a send: a request waits for the next frame
+  std::optional<LastSent> last_;
+  std::unique_ptr<std::uint8_t[]> kept_;
+  std::uint32_t kept_capacity_ = 0;
   Stream normal_{"normal"};
   Stream small_{"small"};
   std::uint32_t frame_seq_ = 0;

@@ -492,7 +492,7 @@ void VideoConfManager::OnKSNSessionReady(const std::string& cid) {
 
 void VideoConfManager::OnKeyFrameRequest(const std::string& cid) {
   if (!closing_all_)
-    frame_sender_.RequestKeyFrame();
+    frame_sender_.AnswerKeyFrameRequest(sessions_, recorder_, clock_);
 }
 
 void VideoConfManager::OnKSNSessionClose(const std::string& cid) {

@@ -53,16 +53,18 @@ void LoopbackCall::SendFrame(bool lose) {
   Carry(lose);
 }
 
+// Until both sides are silent: an answer sent at once goes out at once.
 void LoopbackCall::Carry(bool lose) {
-  for (const std::string& bytes : std::exchange(sender_net_->sent, {})) {
-    const auto reading = VIDEODATA::ReadWholePacket(bytes.data(), bytes.size());
-    last_was_key_ = reading.kind == VIDEODATA::PacketKind::kVideo && reading.video.info.key_frame;
-    if (!lose)
-      receiver_net_->Deliver(kReceiver, bytes);
+  while (!sender_net_->sent.empty() || !receiver_net_->sent.empty()) {
+    for (const std::string& bytes : std::exchange(sender_net_->sent, {})) {
+      const auto reading = VIDEODATA::ReadWholePacket(bytes.data(), bytes.size());
+      last_was_key_ = reading.kind == VIDEODATA::PacketKind::kVideo && reading.video.info.key_frame;
+      if (!std::exchange(lose, false))
+        receiver_net_->Deliver(kReceiver, bytes);
+    }
+    for (const std::string& bytes : std::exchange(receiver_net_->sent, {}))
+      sender_net_->Deliver(kSender, bytes);
   }
-  // What the receiver asked goes back at once.
-  for (const std::string& bytes : std::exchange(receiver_net_->sent, {}))
-    sender_net_->Deliver(kSender, bytes);
 }
 
 std::uint64_t LoopbackCall::painted() const {
@@ -78,7 +80,7 @@ void LoopbackCall::OnKSNSessionReady(const std::string& cid) {
 void LoopbackCall::OnKeyFrameRequest(const std::string& cid) {
   if (cid == kSender) {
     ++requests_;
-    sender_.RequestKeyFrame();
+    sender_.AnswerKeyFrameRequest(sending_, recorder_, ClockStamp::Now());
   }
 }
 
