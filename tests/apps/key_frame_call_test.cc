@@ -84,7 +84,8 @@ TEST(KeyFrameCall, AMemberWhoJoinsLateSeesAPictureWithin250MsOfPairing) {
 }
 
 // Frames at the normal mode's pace, one packet lost: the receiver shows
-// nothing spoilt, asks, and paints a clean picture again within 150 ms.
+// nothing spoilt, asks, and paints a clean picture again within 150 ms; the
+// sender's answers are paced.
 TEST(KeyFrameCall, ALostPacketIsRepairedWithin150Ms) {
   vc_test::LoopbackCall call(&RealCodec, false);
   call.Pair();
@@ -109,6 +110,8 @@ TEST(KeyFrameCall, ALostPacketIsRepairedWithin150Ms) {
     for (int i = 0; i < 5; ++i)
       frame(false);
   }
+  // However often the partner asks, the sender answers once in 200 ms.
+  EXPECT_EQ(call.AskForKeyFrames(10), 1);
 }
 
 }  // namespace

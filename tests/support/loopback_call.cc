@@ -4,6 +4,8 @@
 #include <tuple>
 #include <utility>
 
+#include "protocol/block_buffer.h"
+#include "protocol/video_packet_builder.h"
 #include "protocol/video_packet_reader.h"
 
 namespace vc_test {
@@ -59,12 +61,23 @@ void LoopbackCall::Carry(bool lose) {
     for (const std::string& bytes : std::exchange(sender_net_->sent, {})) {
       const auto reading = VIDEODATA::ReadWholePacket(bytes.data(), bytes.size());
       last_was_key_ = reading.kind == VIDEODATA::PacketKind::kVideo && reading.video.info.key_frame;
+      keys_ += last_was_key_ ? 1 : 0;
       if (!std::exchange(lose, false))
         receiver_net_->Deliver(kReceiver, bytes);
     }
     for (const std::string& bytes : std::exchange(receiver_net_->sent, {}))
       sender_net_->Deliver(kSender, bytes);
   }
+}
+
+int LoopbackCall::AskForKeyFrames(int times) {
+  sox::PackBuffer buffer;
+  const auto request = VIDEODATA::BuildKeyFrameRequest(buffer);
+  const int before = keys_;
+  for (int i = 0; i < times; ++i)
+    receiver_net_->sent.emplace_back(reinterpret_cast<const char*>(request.data()), request.size());
+  Carry(false);
+  return keys_ - before;
 }
 
 std::uint64_t LoopbackCall::painted() const {

@@ -38,6 +38,8 @@ class LoopbackCall final : public kalo::video::ISessionEvents {
   int requests() const { return requests_; }
   // Whether the last frame sent was a key frame.
   bool last_was_key() const { return last_was_key_; }
+  // The receiver asks `times` at once; the key frames that came of it.
+  int AskForKeyFrames(int times);
   // Milliseconds between two frames of the mode.
   int frame_interval_ms() const { return super_ ? 1000 / 15 : 1000 / 20; }
 
@@ -62,6 +64,7 @@ class LoopbackCall final : public kalo::video::ISessionEvents {
   int frames_ = 0;
   int requests_ = 0;
   bool last_was_key_ = false;
+  int keys_ = 0;  // key frames carried
 };
 
 }  // namespace vc_test
