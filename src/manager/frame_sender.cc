@@ -112,7 +112,7 @@ bool FrameSender::AnswerKeyFrameRequest(const SessionTable& sessions, bandwith_r
   if (sending_ || !last_ || sessions.empty())
     return false;
   Stream& stream = last_->settings.video_type == kNormalStream ? normal_ : small_;
-  if (!stream.encoder ||
+  if (!stream.encoder || !stream.bitstream || stream.capacity < last_->size ||
       (stream.answered && steady_ms_() - stream.answered_at < kKeyFrameAnswerInterval))
     return false;
   if (recorder.cur_out(clock) >= last_->settings.out_bw_valve)
