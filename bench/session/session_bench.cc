@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "plat/window.h"
+#include "session/video_conf_session.h"
 #include "support/fake_codec.h"
 #include "support/fake_ksn_control.h"
 #include "support/video_packet.h"
-#include "plat/window.h"
-#include "session/video_conf_session.h"
 
 namespace {
 
@@ -86,9 +86,15 @@ void BM_ReceiveDecodePaint(benchmark::State& state) {
     return;
   }
   control->Deliver("bench", VideoPacket(1, width, height, 0));
-  const std::string packet = VideoPacket(0, width, height, 1);
-  for (auto _ : state)
+  std::string packet = VideoPacket(0, width, height, 1);
+  // Each packet carries the next seq, as a sender's do: a gap would stop the
+  // painting until the next key frame.
+  for (std::uint32_t seq = 1; auto _ : state) {
+    for (int i = 0; i < 4; ++i)
+      packet[9 + i] = static_cast<char>(seq >> (8 * i));
+    ++seq;
     control->Deliver("bench", packet);
+  }
 
   if (events.closed || session->windows().attributes(window)->frame_count !=
                            static_cast<std::uint64_t>(state.iterations()) + 1)

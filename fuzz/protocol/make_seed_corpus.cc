@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
       {"length_zero", Seed(7) + Video(13, 1, 176, 144, 4) + Raw(0, 7, std::string(30, 'z'))},
       {"record_past_packet", Seed(5) + past_packet + Video(14, 0, 176, 144, 6)},
       {"trailing_bytes", Seed(6) + trailing + Video(15, 0, 176, 144, 6)},
+      {"key_frame_requests", Seed(2) + Raw(9, 8, "") + Raw(12, 8, "abc")},
       {"partial_tail",
        Seed(1) + Video(16, 1, 176, 144, 24) + Video(17, 0, 176, 144, 24).substr(0, 30)},
   };

@@ -66,7 +66,8 @@ Outcome Walk(const std::uint8_t* stream, std::size_t size) {
     }
     if (size - at < length)
       break;
-    Packet packet{PacketKind::kSkipped, length, 0, 0, 0};
+    Packet packet{command == 8 ? PacketKind::kKeyFrameRequest : PacketKind::kSkipped, length, 0, 0,
+                  0};
     if (video) {
       const std::uint16_t width = Le16(p + 14);
       const std::uint16_t height = Le16(p + 16);
@@ -164,6 +165,7 @@ void Drain(std::string& buffer, Outcome& out) {
              v.payload_length};
     } else {
       CHECK(r.command != 7);
+      CHECK((r.kind == PacketKind::kKeyFrameRequest) == (r.command == 8));
     }
     out.packets.push_back(got);
     out.consumed += r.length;

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
                           Video(2, 0, 176, 144, 40)},
       {"other_command_and_empty_picture", Head(4, 0) + Raw(20, 5, std::string(11, 'q')) +
                                               Video(3, 1, 0, 144, 8) + Video(4, 1, 176, 144, 8)},
+      {"key_frame_requests", Head(7, 0) + Raw(9, 8, "") + Raw(12, 8, "abc")},
       {"bad_length", Head(7, 0) + Video(0, 1, 176, 144, 30) + Raw(3, 7, "")},
       {"record_past_packet", Head(2, 0) + Le32(40) + Video(0, 1, 176, 144, 12).substr(4)},
       {"odd_bit_count", Head(7, 0) + Video(0, 1, 176, 144, 10, 24) + Video(1, 1, 176, 144, 10)},

@@ -9,14 +9,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <string_view>
 
+#include "plat/window.h"
+#include "session/session_table.h"
+#include "session/video_conf_session.h"
 #include "support/fake_codec.h"
 #include "support/fake_ksn_control.h"
-#include "plat/window.h"
-#include "session/video_conf_session.h"
 
 namespace {
 
@@ -47,17 +47,11 @@ class Manager final : public kalo::video::ISessionEvents {
   void OnKSNSessionReady(const std::string&) override {}
   void OnKSNSessionClose(const std::string& cid) override {
     ++closes;
-    const auto it = table.find(cid);
-    if (it == table.end())
-      return;
-    const COMM::RefPtr<VideoConfSession> held = it->second;
-    const std::string key = it->first;
-    held->Stop();
-    table.erase(key);
+    kalo::video::CloseTableSession(table, cid);
   }
 
   int closes = 0;
-  std::map<std::string, COMM::RefPtr<VideoConfSession>> table;
+  kalo::video::SessionTable table;
 };
 
 std::uint32_t Le32(const std::uint8_t* p) {

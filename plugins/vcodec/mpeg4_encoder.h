@@ -25,6 +25,8 @@ class Mpeg4Encoder {
   // std::runtime_error when the library fails.
   std::uint32_t Encode(const std::uint8_t* picture, std::uint8_t* out, std::uint32_t capacity,
                        bool* key);
+  // The next Encode sends an intra picture (pict_type I), not a predicted one.
+  void ForceKeyFrame() { key_due_ = true; }
 
  private:
   // Sends the converted picture to `context`; the packet it makes is left in

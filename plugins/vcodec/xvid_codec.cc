@@ -44,6 +44,12 @@ std::int32_t XvidCodec::encode(const std::uint8_t* picture, std::uint32_t size, 
   return 0;
 }
 
+// A new encoder starts with a key frame: only a running one is told.
+void XvidCodec::force_key_frame() {
+  if (encoder_)
+    encoder_->ForceKeyFrame();
+}
+
 bool XvidCodec::decode(const std::uint8_t* data, std::uint32_t length, std::uint8_t* picture,
                        std::uint32_t* picture_length) {
   if (picture_length != nullptr)

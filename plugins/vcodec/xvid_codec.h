@@ -35,6 +35,9 @@ class XvidCodec final : public IVCodec {
   // -1 when a usable open was given exactly these values.
   std::int32_t check(std::int32_t width, std::int32_t height, float frame_rate,
                      std::uint32_t bitrate, std::uint32_t bits_per_pixel) override;
+  // The next encode makes an intra picture; before the first encode, nothing
+  // to do: a new encoder starts with one.
+  void force_key_frame() override;
 
  private:
   std::optional<CodecParams> params_;  // from the last usable open

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -177,36 +178,104 @@ bool debug_log::BuildPath(char* path, std::size_t capacity) const {
   return n > 0 && static_cast<std::size_t>(n) < capacity;
 }
 
+debug_log::~debug_log() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  FlushRepeats();
+}
+
+void debug_log::set_max_size(std::uint64_t bytes) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  max_size_ = bytes;
+}
+
+std::uint64_t debug_log::max_size() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return max_size_;
+}
+
 void debug_log::vlog(std::uint32_t level, const char* file, int line, const char* format,
                      va_list args) {
   if (level > this->level() || !file || !format)
     return;
   const int error = errno;  // the caller's, before anything here changes it
-  const bool to_descriptor = (flags_ & kLogDescriptor) != 0;
-  char path[kPathBuffer];
-  if (to_descriptor ? fd_ < 0 : !BuildPath(path, sizeof path))
+  char message[kMessageBuffer];
+  const int n = std::vsnprintf(message, sizeof message, format, args);
+  const std::size_t length = n > 0 ? std::min(static_cast<std::size_t>(n), sizeof message - 1) : 0;
+  const char* base = BaseName(file);
+
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // The same place and text as the record before, written often enough:
+  // counted, not written.
+  const bool same = have_last_ && last_line_ == line && last_length_ == length &&
+                    std::strncmp(last_file_, base, sizeof last_file_ - 1) == 0 &&
+                    std::memcmp(last_message_, message, length) == 0;
+  if (same && written_ >= kLogRepeatsWritten) {
+    if (++repeats_ >= kLogRepeatFlush)
+      FlushRepeats();
+    errno = error;
     return;
+  }
+  if (same) {
+    ++written_;
+  } else {
+    FlushRepeats();
+    have_last_ = true;
+    written_ = 1;
+    std::snprintf(last_file_, sizeof last_file_, "%s", base);
+    last_line_ = line;
+    std::memcpy(last_message_, message, length);
+    last_length_ = length;
+  }
 
   char text[kPrefixPieces * kPieceBuffer + kMessageBuffer + sizeof kLineEnd];
   LineBuilder builder(text, sizeof text);
   AppendPrefix(builder, flags_, file, line, error);
-  char message[kMessageBuffer];
-  const int n = std::vsnprintf(message, sizeof message, format, args);
-  if (n > 0)
-    builder.Append(message, std::min(static_cast<std::size_t>(n), sizeof message - 1));
+  builder.Append(message, length);
   builder.Append(kLineEnd, sizeof kLineEnd - 1);
-
-  // One write for the whole line, so that lines of concurrent writers stay whole.
-  if (to_descriptor) {
-    WriteAll(fd_, text, builder.size());
-  } else {
-    const int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd >= 0) {
-      WriteAll(fd, text, builder.size());
-      ::close(fd);
-    }
-  }
+  Emit(text, builder.size());
   errno = error;
+}
+
+void debug_log::FlushRepeats() {
+  if (repeats_ == 0)
+    return;
+  char text[kPrefixPieces * kPieceBuffer + kMessageBuffer + sizeof kLineEnd];
+  LineBuilder builder(text, sizeof text);
+  AppendPrefix(builder, flags_, last_file_, last_line_, 0);
+  builder.Piece("last message repeated %u times", repeats_);
+  builder.Append(kLineEnd, sizeof kLineEnd - 1);
+  repeats_ = 0;
+  Emit(text, builder.size());
+}
+
+// One write for the whole line, so that lines of concurrent writers stay whole.
+void debug_log::Emit(const char* text, std::size_t size) {
+  if (flags_ & kLogDescriptor) {
+    if (fd_ >= 0)
+      WriteAll(fd_, text, size);
+    return;
+  }
+  char path[kPathBuffer];
+  if (!BuildPath(path, sizeof path))
+    return;
+  int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (fd < 0)
+    return;
+  struct stat info {};
+  if (max_size_ > 0 && ::fstat(fd, &info) == 0 && info.st_size > 0 &&
+      static_cast<std::uint64_t>(info.st_size) + size > max_size_) {
+    // One rotation: the file becomes ".1", replacing the one before.
+    ::close(fd);
+    char old_path[kPathBuffer + 2];
+    std::snprintf(old_path, sizeof old_path, "%s.1", path);
+    if (::rename(path, old_path) != 0)
+      return;  // a log that cannot rotate stops at its cap
+    fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+      return;
+  }
+  WriteAll(fd, text, size);
+  ::close(fd);
 }
 
 void debug_log::trim(std::uint64_t limit) {
@@ -227,6 +296,18 @@ void debug_log::trim(std::uint64_t limit) {
   fd = ::open(path, O_RDWR | O_TRUNC | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
   if (fd >= 0)
     ::close(fd);
+}
+
+std::uint64_t LogMaxSizeFromEnvironment() {
+  const char* text = std::getenv(kLogMaxSizeVariable);
+  if (text == nullptr || *text < '0' || *text > '9')
+    return kLogDefaultMaxSize;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long bytes = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0')
+    return kLogDefaultMaxSize;
+  return bytes;
 }
 
 std::string MakeLogDirectory(const std::string& executable_path) {

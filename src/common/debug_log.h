@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace COMM {
@@ -22,6 +23,17 @@ inline constexpr std::uint32_t kLogDefaultFlags = kLogDate | kLogTime | kLogFile
 
 // A log file this large or larger is emptied when the manager starts.
 inline constexpr std::uint64_t kLogTrimSize = 1000000;
+// The running cap: a file that would grow past it becomes "<name>.txt.1"
+// (the one before is dropped) and a new file starts.
+inline constexpr std::uint64_t kLogDefaultMaxSize = 16u << 20;
+// Read by the manager's start: the cap in bytes, as a decimal number.
+inline constexpr char kLogMaxSizeVariable[] = "VIDEOCONF_LOG_MAX_BYTES";
+// A record repeated in a row is written this often; the repeats after that
+// are only counted.
+inline constexpr std::uint32_t kLogRepeatsWritten = 2;
+// Counted repeats are written as a line of their own at this count, even
+// before another record comes.
+inline constexpr std::uint32_t kLogRepeatFlush = 10000;
 
 // Bound by slot position.
 class idebug_log {
@@ -60,10 +72,17 @@ class idebug_log {
 
 // Keeps no file open and buffers nothing: each message opens the file, writes
 // its line and closes it again. Every failure drops the message silently.
+// Bounded: the file rotates once at the cap (so the log takes at most twice
+// the cap on disk, a line more when a single line is longer than the cap),
+// and a record that repeats the one before (same source place and text) more
+// than kLogRepeatsWritten times in a row is not written again but counted,
+// the count written as "last message repeated N times" before the next other
+// record. Writers are serialised.
 class debug_log final : public virtual idebug_log {
  public:
   debug_log() = default;
-  ~debug_log() override = default;
+  // Writes the count of a record still being repeated.
+  ~debug_log() override;
   debug_log(const debug_log&) = delete;
   debug_log& operator=(const debug_log&) = delete;
 
@@ -90,20 +109,47 @@ class debug_log final : public virtual idebug_log {
   // missing. Nothing happens while no file path can be built.
   void trim(std::uint64_t limit = kLogTrimSize);
 
+  // The size at which the file rotates; 0: no cap.
+  void set_max_size(std::uint64_t bytes);
+  std::uint64_t max_size() const;
+
  private:
   // "<dir>/<name>.txt", or "<name>.txt" without a directory, into `path`;
   // false without a name or when the path does not fit.
   bool BuildPath(char* path, std::size_t capacity) const;
+  // Writes one whole line to the descriptor or the file, rotating the file
+  // first when the line would take it past the cap.
+  void Emit(const char* text, std::size_t size);
+  // Writes "last message repeated N times" for the record last written, when
+  // it was repeated since.
+  void FlushRepeats();
 
   std::uint32_t flags_ = kLogDefaultFlags;
   std::atomic<std::uint32_t> level_{0};
   std::string dir_;
   std::string name_;
   std::int32_t fd_ = -1;
+
+  // Guards what follows (std::mutex carries no capability for clang's analysis).
+  mutable std::mutex mutex_;
+  std::uint64_t max_size_ = kLogDefaultMaxSize;
+  // The record last written: its source base name, line and message; and
+  // how often it came again since.
+  char last_file_[256] = {};
+  int last_line_ = 0;
+  char last_message_[2048] = {};
+  std::size_t last_length_ = 0;
+  bool have_last_ = false;
+  std::uint32_t written_ = 0;  // times the record was written in a row
+  std::uint32_t repeats_ = 0;  // times it came since, not written
 };
 
 // The module's one log, built with the defaults when the module is loaded.
 extern debug_log g_debug_log;
+
+// The cap the environment asks for (kLogMaxSizeVariable, bytes; 0 for none),
+// or kLogDefaultMaxSize when it is unset or not a number.
+std::uint64_t LogMaxSizeFromEnvironment();
 
 // The directory "logs" beside the executable at `executable_path`, created
 // when it is missing (one level only; a failure is ignored, and the messages

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Bound by slot position (decode, encode, open, check, a slot never called,
-// destructor). Pictures are 32-bit pixels, rows bottom-up, stride 4 x width.
+// destructor, force_key_frame). Pictures are 32-bit pixels, rows bottom-up, stride 4 x width.
 // encode and decode may throw.
 class IVCodec {
  public:
@@ -26,6 +26,10 @@ class IVCodec {
   virtual void Reserved4() {}
   // 5
   virtual ~IVCodec() = default;
+  // After the existing slots, so the older ones keep their places: the next
+  // encode makes a key frame (a receiver lost its picture or has none yet).
+  // An encoder not yet made starts with one anyway; a decoder ignores it.
+  virtual void force_key_frame() = 0;
 
  protected:
   IVCodec() = default;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "manager/session_table.h"
+#include "session/session_table.h"
 
 namespace kalo::video {
 

@@ -1,5 +1,6 @@
 #include "manager/frame_sender.h"
 
+#include <cstring>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -26,8 +27,8 @@ bool FrameUsable(const VideoFrame& frame) {
 
 }  // namespace
 
-FrameSender::FrameSender(CodecFactory encoder_factory)
-    : encoder_factory_(std::move(encoder_factory)) {}
+FrameSender::FrameSender(CodecFactory encoder_factory, SteadyTimeSource steady_ms)
+    : encoder_factory_(std::move(encoder_factory)), steady_ms_(std::move(steady_ms)) {}
 
 FrameSender::~FrameSender() = default;
 
@@ -51,11 +52,22 @@ bool FrameSender::EncodeAndSendFrame(const VideoFrame& frame, const SendSettings
   if (!FrameUsable(frame))
     return false;
 
+  sending_ = true;
+  const bool sent = EncodeAndSend(frame, settings, sessions, recorder, clock);
+  sending_ = false;
+  return sent;
+}
+
+bool FrameSender::EncodeAndSend(const VideoFrame& frame, const SendSettings& settings,
+                                const SessionTable& sessions, bandwith_recorder& recorder,
+                                const ClockStamp& clock) {
+  last_.reset();
   if (settings.video_type == kNormalStream) {
     const auto size = static_cast<std::uint32_t>(frame.height * frame.stride);
     if (!PrepareEncoder(normal_, frame, size, settings) ||
         !EncodeInto(normal_, frame, size, settings))
       return false;
+    KeepPicture(frame, size);
   } else {
     // Whatever the camera delivers, the small stream carries 176 x 144.
     VideoFrame small;
@@ -69,10 +81,52 @@ bool FrameSender::EncodeAndSendFrame(const VideoFrame& frame, const SendSettings
     converter_.ScaleNearest(small, frame);
     if (!EncodeInto(small_, small, kSmallImageSize, settings))
       return false;
+    last_ = LastSent{small, kSmallImageSize, settings};
   }
+  if (last_)
+    last_->settings = settings;
   Dispatch(sessions);
   recorder.add_out(1, clock);
   return true;
+}
+
+// A copy of the normal stream's picture, in storage kept while it is big
+// enough; without memory for one a request waits for the next frame.
+void FrameSender::KeepPicture(const VideoFrame& frame, std::uint32_t size) {
+  if (kept_capacity_ < size) {
+    kept_.reset(new (std::nothrow) std::uint8_t[size]);
+    kept_capacity_ = kept_ ? size : 0;
+    if (!kept_)
+      return;
+  }
+  std::memcpy(kept_.get(), frame.data, size);
+  VideoFrame picture = frame;
+  picture.data = kept_.get();
+  last_ = LastSent{picture, size, {}};
+}
+
+bool FrameSender::AnswerKeyFrameRequest(const SessionTable& sessions, bandwith_recorder& recorder,
+                                        const ClockStamp& clock) {
+  key_requested_ = true;
+  // Inside a send, or with nothing sent yet, the next frame answers.
+  if (sending_ || !last_ || sessions.empty())
+    return false;
+  Stream& stream = last_->settings.video_type == kNormalStream ? normal_ : small_;
+  if (!stream.encoder || !stream.bitstream || stream.capacity < last_->size ||
+      (stream.answered && steady_ms_() - stream.answered_at < kKeyFrameAnswerInterval))
+    return false;
+  if (recorder.cur_out(clock) >= last_->settings.out_bw_valve)
+    return false;
+  sending_ = true;
+  // Copied: encoding may forget what was last sent.
+  const LastSent last = *last_;
+  const bool sent = EncodeInto(stream, last.picture, last.size, last.settings);
+  if (sent) {
+    Dispatch(sessions);
+    recorder.add_out(1, clock);
+  }
+  sending_ = false;
+  return sent;
 }
 
 // An encoder whose check names other parameters is replaced together with
@@ -128,6 +182,7 @@ bool FrameSender::EncodeInto(Stream& stream, const VideoFrame& picture, std::uin
   std::uint8_t key = 0;
   std::uint32_t length = 0;
   try {
+    ForceKeyFrameIfDue(stream);
     stream.encoder->encode(picture.data, size, stream.bitstream.get(), &length, &key);
   } catch (const std::runtime_error& e) {
     DEBUG_LOG(6, "[VideoConfManager::EncodeAndSendFrame] %s encode exception: %s", stream.name,
@@ -142,6 +197,9 @@ bool FrameSender::EncodeInto(Stream& stream, const VideoFrame& picture, std::uin
     DEBUG_LOG(6, "[VideoConfManager::EncodeAndSendFrame] %s buffer error", stream.name);
     return false;
   }
+  // Any key frame answers what was asked, forced or of the encoder's own.
+  if (key == 1)
+    key_forced_ = key_requested_ = false;
 
   VIDEODATA::FrameInfo info;
   info.seq = frame_seq_++;
@@ -161,6 +219,24 @@ bool FrameSender::EncodeInto(Stream& stream, const VideoFrame& picture, std::uin
     return false;
   }
   return true;
+}
+
+// Only the answers to requests are paced: the key frame of a conference that
+// became ready may have reached a partner not yet listening, whose request
+// must then not wait for it.
+void FrameSender::ForceKeyFrameIfDue(Stream& stream) {
+  if (key_forced_) {
+    stream.encoder->force_key_frame();
+    return;
+  }
+  if (!key_requested_)
+    return;
+  const std::int64_t now = steady_ms_();
+  if (stream.answered && now - stream.answered_at < kKeyFrameAnswerInterval)
+    return;
+  stream.encoder->force_key_frame();
+  stream.answered = true;
+  stream.answered_at = now;
 }
 
 void FrameSender::Dispatch(const SessionTable& sessions) {

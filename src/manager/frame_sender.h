@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -12,11 +13,12 @@
 #include "common/ref_ptr.h"
 #include "common/video_frame.h"
 #include "external/ivcodec.h"
-#include "manager/session_table.h"
 #include "pixel/pixel_converter.h"
 #include "protocol/block_buffer.h"
 #include "session/bandwith_recorder.h"
 #include "session/codec_factory.h"
+#include "session/session_table.h"
+#include "session/video_conf_session.h"
 
 namespace kalo::video {
 
@@ -31,6 +33,9 @@ struct SendSettings {
 // Encoders, their output buffers, the small picture and the packet buffer
 // are made on first use and then reused frame after frame; only a change of
 // parameters (the encoder's check) replaces an encoder and its buffer.
+// A conference that becomes ready gets a key frame with the next frame sent;
+// a partner's requests for one are answered at most every
+// kKeyFrameAnswerInterval per stream, and wait meanwhile.
 // Lives on the manager's thread; no lock.
 class FrameSender {
  public:
@@ -38,7 +43,13 @@ class FrameSender {
   static constexpr std::int32_t kSmallHeight = 144;
   static constexpr std::uint32_t kSmallImageSize = kSmallWidth * kSmallHeight * 4;
 
-  explicit FrameSender(CodecFactory encoder_factory);
+  // Milliseconds between two key frames forced at a partner's request: a
+  // receiver that asks on every frame cannot turn the stream into key frames.
+  static constexpr std::int64_t kKeyFrameAnswerInterval = 200;
+
+  explicit FrameSender(
+      CodecFactory encoder_factory,
+      SteadyTimeSource steady_ms = &VideoConfSessionSetup::DefaultSteadyMilliseconds);
   FrameSender(const FrameSender&) = delete;
   FrameSender& operator=(const FrameSender&) = delete;
   ~FrameSender();
@@ -54,6 +65,19 @@ class FrameSender {
   // Gives up both output buffers; the encoders make new ones when next used.
   void FreeBitstreams();
 
+  // The next frame sent is a key frame (a conference just became ready).
+  void ForceKeyFrame() { key_forced_ = true; }
+  // A partner asks for a key frame: the next frame sent is one, unless the
+  // stream answered a request within kKeyFrameAnswerInterval; then the first
+  // frame after that.
+  void RequestKeyFrame() { key_requested_ = true; }
+  // As RequestKeyFrame, but answered at once when the pace and the valve
+  // allow: the last picture sent goes out again as a key frame to every
+  // conference (counted as a frame sent), so that a receiver that lost a
+  // packet waits for no camera frame. True when it was sent.
+  bool AnswerKeyFrameRequest(const SessionTable& sessions, bandwith_recorder& recorder,
+                             const ClockStamp& clock);
+
   // The seq the next packet carries.
   std::uint32_t frame_seq() const { return frame_seq_; }
 
@@ -65,8 +89,22 @@ class FrameSender {
     std::unique_ptr<IVCodec> encoder;
     std::unique_ptr<std::uint8_t[]> bitstream;
     std::uint32_t capacity = 0;
+    bool answered = false;         // a partner's request was answered on this stream
+    std::int64_t answered_at = 0;  // when, steady milliseconds
   };
 
+  // The last picture sent, for a request answered at once.
+  struct LastSent {
+    VideoFrame picture;
+    std::uint32_t size = 0;
+    SendSettings settings;
+  };
+
+  bool EncodeAndSend(const VideoFrame& frame, const SendSettings& settings,
+                     const SessionTable& sessions, bandwith_recorder& recorder,
+                     const ClockStamp& clock);
+  // Copies the normal stream's picture; the small one stays in small_picture_.
+  void KeepPicture(const VideoFrame& frame, std::uint32_t size);
   // Makes or replaces the stream's encoder and buffer for the picture; false
   // (logged) when either cannot be had.
   bool PrepareEncoder(Stream& stream, const VideoFrame& picture, std::uint32_t size,
@@ -75,10 +113,19 @@ class FrameSender {
   // packet; false (logged) on failure.
   bool EncodeInto(Stream& stream, const VideoFrame& picture, std::uint32_t size,
                   const SendSettings& settings);
+  // Tells the encoder to make a key frame when one is due.
+  void ForceKeyFrameIfDue(Stream& stream);
   // Hands the built packet to every conference, in key order.
   void Dispatch(const SessionTable& sessions);
 
   CodecFactory encoder_factory_;
+  SteadyTimeSource steady_ms_;
+  bool key_forced_ = false;
+  bool key_requested_ = false;
+  bool sending_ = false;  // inside a send: a request waits for the next frame
+  std::optional<LastSent> last_;
+  std::unique_ptr<std::uint8_t[]> kept_;
+  std::uint32_t kept_capacity_ = 0;
   Stream normal_{"normal"};
   Stream small_{"small"};
   std::uint32_t frame_seq_ = 0;

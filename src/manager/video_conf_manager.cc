@@ -68,6 +68,7 @@ void VideoConfManager::SetUpDebugLog(const std::optional<std::string>& log_dir) 
   const std::string dir = log_dir ? *log_dir : COMM::MakeLogDirectory(plat::GetExecutablePath());
   COMM::g_debug_log.set_dir(dir.c_str());
   COMM::g_debug_log.set_name("video_log");
+  COMM::g_debug_log.set_max_size(COMM::LogMaxSizeFromEnvironment());
   COMM::g_debug_log.trim();
   COMM::g_debug_log.set_level(kRunningLogLevel);
 }
@@ -271,15 +272,7 @@ void VideoConfManager::CloseVideoSession(const std::string& cid) {
   DEBUG_LOG(14, "[VideoConfManager::CloseVideoSession] cid=%s", cid.c_str());
   if (cid.empty())
     return;
-  const auto it = sessions_.find(cid);
-  if (it == sessions_.end())
-    return;
-  // Held across the stop, and `cid` may be the session's own text: the
-  // entry is erased through a copy of the key.
-  const COMM::RefPtr<VideoConfSession> session = it->second;
-  const std::string key = it->first;
-  session->Stop();
-  sessions_.erase(key);
+  CloseTableSession(sessions_, cid);
 }
 
 void VideoConfManager::Reserved7(std::uint32_t, std::uint32_t) {}
@@ -497,7 +490,14 @@ void VideoConfManager::OnKSNSessionReady(const std::string& cid) {
   DEBUG_LOG(14, "[VideoConfManager::OnKSNSessionReady] cid=%s", cid.c_str());
   if (closing_all_)
     return;
+  // The partner starts with a picture at once, not at the next periodic key frame.
+  frame_sender_.ForceKeyFrame();
   TellObservers([&cid](IVideoConfObserver* observer) { observer->OnSessionReady(cid); });
+}
+
+void VideoConfManager::OnKeyFrameRequest(const std::string& cid) {
+  if (!closing_all_)
+    frame_sender_.AnswerKeyFrameRequest(sessions_, recorder_, clock_);
 }
 
 void VideoConfManager::OnKSNSessionClose(const std::string& cid) {

@@ -22,6 +22,7 @@
 #include "session/bandwith_recorder.h"
 #include "session/codec_factory.h"
 #include "session/session_events.h"
+#include "session/session_table.h"
 #include "session/video_conf_session.h"
 #include "videoconf/video_conf_manager.h"
 
@@ -113,6 +114,8 @@ class VideoConfManager final : public IVideoConfManager,
   // observer hears it with the reason 6000).
   void OnKSNSessionReady(const std::string& cid) override;
   void OnKSNSessionClose(const std::string& cid) override;
+  // A partner has no clean picture: a key frame goes out soon.
+  void OnKeyFrameRequest(const std::string& cid) override;
 
   // From the capture object's owner binding.
   void OnRecordSecondsLeft(std::int32_t seconds);

@@ -23,4 +23,12 @@ std::span<const std::uint8_t> BuildVideoPacket(sox::PackBuffer& buffer, const Fr
   return {packer.data(), packer.size()};
 }
 
+std::span<const std::uint8_t> BuildKeyFrameRequest(sox::PackBuffer& buffer) {
+  HEADER header;
+  header.length = kHeaderSize;
+  header.command = kKeyFrameRequestCommand;
+  CMDPacker packer(buffer, header);
+  return {packer.data(), packer.size()};
+}
+
 }  // namespace VIDEODATA

@@ -19,4 +19,9 @@ namespace VIDEODATA {
 std::span<const std::uint8_t> BuildVideoPacket(sox::PackBuffer& buffer, const FrameInfo& info,
                                                const void* payload, std::size_t payload_length);
 
+// Writes the key-frame request (a 9-byte header, command 8, nothing after it)
+// at the end of `buffer` and returns its bytes. Throws sox::PackError when
+// the buffer cannot grow.
+std::span<const std::uint8_t> BuildKeyFrameRequest(sox::PackBuffer& buffer);
+
 }  // namespace VIDEODATA

@@ -7,8 +7,11 @@ namespace VIDEODATA {
 
 // The command header: length (u32), command (u32), reserved (u8).
 inline constexpr std::uint32_t kHeaderSize = 9;
-// The only command this system sends: one video record follows the header.
+// One video record follows the header.
 inline constexpr std::uint32_t kVideoCommand = 7;
+// A receiver without a clean picture asks its sender for a key frame: the
+// header alone. Peers that know only video skip it by its length.
+inline constexpr std::uint32_t kKeyFrameRequestCommand = 8;
 // Header plus every fixed field of the video record and its payload length.
 inline constexpr std::uint32_t kVideoFixedSize = 36;
 // The payload's length travels as a u16.

@@ -69,7 +69,8 @@ PacketReading ReadWholePacket(const void* bytes, std::size_t size) noexcept {
     header.unmarshal(up);
     if (header.command != kVideoCommand) {
       up.pop_fetch_ptr(header.length - kHeaderSize);
-      reading.kind = PacketKind::kSkipped;
+      reading.kind = header.command == kKeyFrameRequestCommand ? PacketKind::kKeyFrameRequest
+                                                               : PacketKind::kSkipped;
       reading.length = front.length;
       return reading;
     }

@@ -45,10 +45,11 @@ struct PacketFront {
 PacketFront FindWholePacket(const void* bytes, std::size_t size) noexcept;
 
 enum class PacketKind {
-  kSkipped,  // a command other than 7: nothing to do
-  kDropped,  // a video record whose width or height is 0: not shown
-  kVideo,    // a video record to offer to display
-  kBad,      // not a packet: the session stops parsing and closes
+  kSkipped,          // a command this reader does not know: nothing to do
+  kKeyFrameRequest,  // command 8: the partner wants a key frame
+  kDropped,          // a video record whose width or height is 0: not shown
+  kVideo,            // a video record to offer to display
+  kBad,              // not a packet: the session stops parsing and closes
 };
 
 // A video record read in place: the payload points into the packet.
@@ -76,6 +77,7 @@ struct PacketReading {
 // own `length` bytes: a record that runs past them makes the packet bad
 // rather than taking bytes of the next packet. Bytes after the record within
 // `length` are ignored. Anything but a whole packet at the front is kBad.
+// Every command other than 7 is skipped by its length; 8 is also named.
 PacketReading ReadWholePacket(const void* bytes, std::size_t size) noexcept;
 
 }  // namespace VIDEODATA

@@ -1,12 +1,16 @@
 #include "session/video_conf_session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
+#include <span>
 #include <utility>
 
 #include "common/debug_log.h"
 #include "external/picture_limits.h"
 #include "plat/kernel.h"
+#include "protocol/block_buffer.h"
+#include "protocol/video_packet_builder.h"
 #include "protocol/video_packet_reader.h"
 
 namespace kalo::video {
@@ -17,6 +21,9 @@ namespace {
 constexpr std::int32_t kSessionType = 2;
 constexpr std::int32_t kSessionFlags = 0;
 
+// A second of decoder builds, and of the drop that too many of them start.
+constexpr std::int64_t kRebuildWindowMs = 1000;
+
 // The library may hand a null error text.
 const char* Text(const char* text) {
   return text != nullptr ? text : "";
@@ -26,6 +33,12 @@ const char* Text(const char* text) {
 
 std::uint64_t VideoConfSessionSetup::DefaultSystemTime() {
   return plat::GetSystemTimeAsFileTime();
+}
+
+std::int64_t VideoConfSessionSetup::DefaultSteadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 COMM::RefPtr<VideoConfSession> VideoConfSession::Create(ISessionEvents* manager,
@@ -64,6 +77,7 @@ VideoConfSession::~VideoConfSession() {
 }
 
 bool VideoConfSession::Start() {
+  VC_DCHECK_RUN_ON(&checker_);
   const COMM::RefPtr<VideoConfSession> hold(this);
   COMM::RefPtr<Agent> agent(new (std::nothrow) Agent(this), COMM::adopt_ref);
   if (!agent)
@@ -83,6 +97,7 @@ bool VideoConfSession::Start() {
 }
 
 void VideoConfSession::Stop() {
+  VC_DCHECK_RUN_ON(&checker_);
   const COMM::RefPtr<VideoConfSession> hold(this);
   // Set first: what the library says while closing is no news to anyone.
   stopped_ = true;
@@ -95,6 +110,7 @@ void VideoConfSession::Stop() {
 }
 
 void VideoConfSession::SendPacket(const void* bytes, std::uint32_t length) {
+  VC_DCHECK_RUN_ON(&checker_);
   const COMM::RefPtr<VideoConfSession> hold(this);
   try {
     if (control_->IsConnected(h_))
@@ -103,6 +119,21 @@ void VideoConfSession::SendPacket(const void* bytes, std::uint32_t length) {
     DEBUG_LOG(6, "[VideoConfSession::SendPacket] exception: %s, error_code=%d, h=%s", e.what(),
               e.error_code, h_.c_str());
   }
+}
+
+void VideoConfSession::AddWindow(plat::HWND window) {
+  VC_DCHECK_RUN_ON(&checker_);
+  wnds_->AddWindow(window);
+}
+
+void VideoConfSession::RemoveWindow(plat::HWND window) {
+  VC_DCHECK_RUN_ON(&checker_);
+  wnds_->RemoveWindow(window);
+}
+
+void VideoConfSession::Repaint(plat::HWND window) {
+  VC_DCHECK_RUN_ON(&checker_);
+  wnds_->Repaint(window);
 }
 
 void VideoConfSession::notifyReserved1(std::uint32_t, std::uint32_t) {}
@@ -115,6 +146,7 @@ void VideoConfSession::notifyExtendMessage(const std::string& type, std::uint32_
 
 void VideoConfSession::notifyConnect(std::uint32_t code, const char* error,
                                      const std::string& handle) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (code != 0) {
     DEBUG_LOG(6, "[VideoConfSession::notifyConnect] h=%s, err=%s", handle.c_str(), Text(error));
     return;
@@ -131,11 +163,13 @@ void VideoConfSession::notifyReserved5(std::uint32_t, std::uint32_t, std::uint32
 
 void VideoConfSession::notifyClose(std::uint32_t code, const char* error,
                                    const std::string& handle) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfSession::notifyClose] h=%s, err=%s", handle.c_str(), Text(error));
   ReportClose();
 }
 
 void VideoConfSession::notifyRecv(const std::string& handle) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (handle != h_)
     return;
   if (Closing())
@@ -200,15 +234,26 @@ void VideoConfSession::ParsePacket() {
         broken = true;
         break;
       }
-      if (reading.kind == VIDEODATA::PacketKind::kVideo) {
+      if (reading.kind == VIDEODATA::PacketKind::kVideo ||
+          reading.kind == VIDEODATA::PacketKind::kDropped)
+        TrackSeq(reading.video.info.seq);
+      if (reading.kind == VIDEODATA::PacketKind::kVideo && !DroppingForSizeChanges()) {
         const VIDEODATA::FrameInfo& info = reading.video.info;
         if (info.key_frame == 1)
           started_ = true;
-        // Nothing can be decoded before the first key frame.
+        // Nothing can be decoded cleanly before a key frame: ask for one.
         if (started_) {
           ShowFrame(reading.video.frame(), reading.video.payload_length, info.bit_count,
                     info.frame_rate, info.bitrate, info.key_frame);
+        } else {
+          AskForKeyFrame();
         }
+      } else if (reading.kind == VIDEODATA::PacketKind::kKeyFrameRequest) {
+        consumed += reading.length;
+        manager_->OnKeyFrameRequest(h_);
+        if (Closing())
+          break;
+        continue;
       }
       consumed += reading.length;
     }
@@ -225,6 +270,65 @@ void VideoConfSession::ParsePacket() {
   }
   if (std::exchange(recv_pending_, false))
     notifyRecv(h_);
+}
+
+void VideoConfSession::TrackSeq(std::uint32_t seq) {
+  if (have_seq_ && seq != next_seq_ && started_) {
+    DEBUG_LOG(14, "[VideoConfSession::ParsePacket] seq gap: expected=%u, got=%u, h=%s", next_seq_,
+              seq, h_.c_str());
+    started_ = false;
+  }
+  have_seq_ = true;
+  next_seq_ = seq + 1;  // wraps with the sender's counter
+}
+
+void VideoConfSession::AskForKeyFrame() {
+  const std::int64_t now = setup_.steady_ms();
+  if (asked_ && now - asked_at_ < kKeyFrameRequestInterval)
+    return;
+  asked_ = true;
+  asked_at_ = now;
+  try {
+    sox::PackBuffer buffer;
+    const std::span<const std::uint8_t> request = VIDEODATA::BuildKeyFrameRequest(buffer);
+    SendPacket(request.data(), static_cast<std::uint32_t>(request.size()));
+  } catch (const std::exception&) {
+    // No memory for nine bytes: the next frame asks again.
+    asked_ = false;
+  }
+}
+
+bool VideoConfSession::DroppingForSizeChanges() {
+  if (!dropping_)
+    return false;
+  if (setup_.steady_ms() < dropping_until_) {
+    ++size_change_drops_;
+    return true;
+  }
+  // The stream's frames after the drop build on frames it never decoded.
+  dropping_ = false;
+  started_ = false;
+  return false;
+}
+
+bool VideoConfSession::MayBuildDecoder() {
+  const std::int64_t now = setup_.steady_ms();
+  if (decoders_made_ == 0 || now - decoders_since_ >= kRebuildWindowMs) {
+    decoders_since_ = now;
+    decoders_made_ = 0;
+  }
+  if (decoders_made_ < kMaxDecodersPerSecond) {
+    ++decoders_made_;
+    return true;
+  }
+  dropping_ = true;
+  dropping_until_ = decoders_since_ + kRebuildWindowMs;
+  ++size_change_drops_;
+  DEBUG_LOG(6,
+            "[VideoConfSession::ShowFrame] picture size changes too often: more than %u decoders "
+            "in a second, frames dropped for the rest of it, h=%s",
+            kMaxDecodersPerSecond, h_.c_str());
+  return false;
 }
 
 bool VideoConfSession::ShowFrame(const VideoFrame& frame, std::uint32_t payload_length,
@@ -279,11 +383,13 @@ bool VideoConfSession::PrepareDecoder(const VideoFrame& frame, std::uint64_t siz
   const auto rate = static_cast<float>(frame_rate);
   // A decoder that calls a picture of another size the same is not trusted
   // with it.
-  const bool renew = !video_decoder_ ||
-                     video_decoder_->check(frame.width, frame.height, rate, bitrate, bit_count) !=
-                         -1 ||
-                     decoder_size_ != size;
+  const bool renew =
+      !video_decoder_ ||
+      video_decoder_->check(frame.width, frame.height, rate, bitrate, bit_count) != -1 ||
+      decoder_size_ != size;
   if (renew) {
+    if (!MayBuildDecoder())
+      return false;
     std::unique_ptr<IVCodec> decoder;
     try {
       decoder = setup_.codec_factory();

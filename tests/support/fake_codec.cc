@@ -22,14 +22,22 @@ FakeCodec::~FakeCodec() {
 }
 
 std::int32_t FakeCodec::encode(const std::uint8_t*, std::uint32_t size, std::uint8_t*,
-                               std::uint32_t* out_length, std::uint8_t*) {
+                               std::uint32_t* out_length, std::uint8_t* key_frame) {
   journal_->Add("encode " + Name() + " " + std::to_string(size));
   if (journal_->throw_encodes > 0) {
     --journal_->throw_encodes;
     throw std::runtime_error("fake encode failure");
   }
   *out_length = 0;
+  if (key_frame != nullptr)
+    *key_frame = key_due_ ? 1 : 0;
+  key_due_ = false;
   return 0;
+}
+
+void FakeCodec::force_key_frame() {
+  journal_->Add("force " + Name());
+  key_due_ = true;
 }
 
 std::int32_t FakeCodec::open(std::int32_t width, std::int32_t height, float frame_rate,

@@ -17,8 +17,9 @@ namespace vc_test {
 // Shared by a factory and every codec it makes; the test steers and reads it.
 struct CodecJournal {
   // "create #n", "create none", "check #n WxH rate bitrate bits", "open #n WxH
-  // rate bitrate bits", "decode #n <length>", "encode #n <size>", "destroy #n",
-  // in order. An encode writes nothing and sets the length 0.
+  // rate bitrate bits", "decode #n <length>", "encode #n <size>", "force #n",
+  // "destroy #n", in order. An encode writes nothing and sets the length 0;
+  // it reports a key frame only after force_key_frame.
   std::vector<std::string> calls;
   bool record = true;
   int made = 0;
@@ -70,6 +71,7 @@ class FakeCodec final : public IVCodec {
                     std::uint32_t bitrate, std::uint32_t bits_per_pixel) override;
   std::int32_t check(std::int32_t width, std::int32_t height, float frame_rate,
                      std::uint32_t bitrate, std::uint32_t bits_per_pixel) override;
+  void force_key_frame() override;
 
  private:
   // Appended rather than "#" + text, which gcc 12 at -O3 warns about wrongly.
@@ -78,6 +80,7 @@ class FakeCodec final : public IVCodec {
   std::shared_ptr<CodecJournal> journal_;
   int id_;
   bool opened_ = false;
+  bool key_due_ = false;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   float frame_rate_ = 0;
