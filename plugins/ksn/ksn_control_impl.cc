@@ -15,7 +15,8 @@ KsnControlImpl::~KsnControlImpl() {
   core_->Shutdown();
 }
 
-// The session type and flags of the original library have no meaning here.
+// OpenSession's type (2) and flags (0) come from the host's interface; sessions
+// over NATS have one kind only, so both are ignored.
 void KsnControlImpl::OpenSession(const std::string& handle, std::int32_t, KSN::ksnNotify* sink,
                                  std::int32_t) {
   core_->OpenSession(handle, sink);

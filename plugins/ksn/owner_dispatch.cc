@@ -81,4 +81,47 @@ void ReleaseWakeWindow(plat::HWND window) {
     plat::DestroyWindow(window);
 }
 
+plat::HWND WakeWindows::ForThisThread(const std::weak_ptr<WakeTarget>& target) {
+  const plat::DWORD thread = plat::GetCurrentThreadId();
+  {
+    MutexLock lock(mutex_);
+    const auto it = windows_.find(thread);
+    if (it != windows_.end())
+      return it->second;
+  }
+  // Only this thread makes its own window, so nobody races us to it.
+  const plat::HWND window = CreateWakeWindow(target);
+  if (!window)
+    return 0;
+  MutexLock lock(mutex_);
+  windows_[thread] = window;
+  posted_[window] = false;
+  return window;
+}
+
+void WakeWindows::Wake(plat::HWND window) {
+  MutexLock lock(mutex_);
+  auto it = posted_.find(window);
+  if (it == posted_.end() || it->second)
+    return;
+  it->second = PostWake(window);
+}
+
+void WakeWindows::Woken(plat::HWND window) {
+  MutexLock lock(mutex_);
+  const auto it = posted_.find(window);
+  if (it != posted_.end())
+    it->second = false;
+}
+
+std::vector<plat::HWND> WakeWindows::TakeAll() {
+  MutexLock lock(mutex_);
+  std::vector<plat::HWND> windows;
+  for (const auto& [thread, window] : windows_)
+    windows.push_back(window);
+  windows_.clear();
+  posted_.clear();
+  return windows;
+}
+
 }  // namespace ksn

@@ -1,0 +1,104 @@
+// The sessions of one control object: the table by handle, session id and
+// conference subject, what the pairing decides, heartbeats and silence, the
+// messages in both directions, and the notices that wait for each session's
+// owner thread.
+//
+// Threads: the host's threads open, close, send and receive; cnats's threads
+// deliver frames; the control's ticker calls Tick; each session's owner
+// thread takes its notices in Deliver. One lock guards the table and every
+// session in it; no host code runs under it.
+#pragma once
+
+#include <nats/nats.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "annotated_mutex.h"
+#include "conference_session.h"
+#include "external/ksn_notify.h"
+#include "ksn_settings.h"
+#include "nats_link.h"
+#include "owner_dispatch.h"
+#include "session_pairing.h"
+
+namespace ksn {
+
+class ConferenceSessions final : public ConnectionListener {
+ public:
+  ConferenceSessions(const KsnSettings& settings, std::uint64_t member, NatsLink& link,
+                     WakeWindows& wakes);
+  ~ConferenceSessions();
+  ConferenceSessions(const ConferenceSessions&) = delete;
+  ConferenceSessions& operator=(const ConferenceSessions&) = delete;
+
+  // Where this member's sessions are addressed, for the link to subscribe.
+  NatsLink::Standing MemberSubscription();
+
+  // These throw KSN::exception as the control's operations document. Open
+  // takes a handle and sink already checked, and the opener's wake window.
+  void Open(const std::string& handle, KSN::ksnNotify* sink, plat::HWND window);
+  void Close(const std::string& handle);
+  std::int32_t Send(const std::string& handle, const void* data, std::uint32_t length);
+  std::int32_t Recv(const std::string& handle, void* buffer, std::uint32_t capacity);
+  bool IsConnected(const std::string& handle);
+  SessionStats Stats(const std::string& handle);
+  // One line per session: handle, phase and what it dropped.
+  std::string Describe();
+
+  // Beats, gives up on silent partners, says HELLO again, retries wakes.
+  void Tick(std::chrono::steady_clock::time_point now, bool online);
+  // On the owner thread of `window`: hands each of its sessions' notices to the sink.
+  void Deliver(plat::HWND window);
+  void OnConnectionLost() override;
+
+  // Says BYE to every partner and forgets every session; returns the
+  // subscriptions for the link to destroy once cnats is quiet.
+  std::vector<natsSubscription*> Stop();
+  // Lets go of the sinks of the sessions Stop forgot.
+  void ReleaseSinks();
+
+ private:
+  using Session = ConferenceSession;
+  // A frame to publish once the lock is released.
+  struct Publication {
+    std::string subject;
+    std::string reply;
+    std::string bytes;
+  };
+
+  static void OnConferenceMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg,
+                                  void* closure);
+  static void OnMemberMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg,
+                              void* closure);
+
+  std::shared_ptr<Session> Find(const std::string& handle) VC_REQUIRES(mutex_);  // throws
+  void Forget(Session& session) VC_REQUIRES(mutex_);
+  void HandleControl(Session& session, const FrameHeader& frame, const char* reply)
+      VC_REQUIRES(mutex_);
+  void ApplyEvent(Session& session, PairingEvent event) VC_REQUIRES(mutex_);
+  void AddNotice(Session& session, Notice notice) VC_REQUIRES(mutex_);
+  void Queue(const Session& session, const std::vector<Outgoing>& frames) VC_REQUIRES(mutex_);
+  void Publish(std::vector<Publication> frames);
+
+  const KsnSettings settings_;
+  const PairingTiming timing_;
+  const std::uint64_t member_;
+  NatsLink& link_;
+  WakeWindows& wakes_;
+
+  Mutex mutex_;
+  std::map<std::string, std::shared_ptr<Session>> by_handle_ VC_GUARDED_BY(mutex_);
+  std::unordered_map<std::uint64_t, std::shared_ptr<Session>> by_id_ VC_GUARDED_BY(mutex_);
+  std::unordered_map<std::string, std::shared_ptr<Session>> by_subject_ VC_GUARDED_BY(mutex_);
+  std::vector<Publication> outbox_ VC_GUARDED_BY(mutex_);  // filled under the lock, sent after it
+  std::vector<std::shared_ptr<Session>> stopped_ VC_GUARDED_BY(mutex_);
+  bool stopping_ VC_GUARDED_BY(mutex_) = false;
+};
+
+}  // namespace ksn

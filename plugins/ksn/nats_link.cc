@@ -1,0 +1,215 @@
+#include "nats_link.h"
+
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "ksn_log.h"
+#include "nats_connection_options.h"
+
+namespace ksn {
+namespace {
+
+constexpr auto kReconnectPause = std::chrono::seconds(1);
+constexpr auto kShutdownWait = std::chrono::seconds(5);
+
+std::string StatusText(natsStatus status) {
+  std::string text = natsStatus_GetText(status);
+  const char* detail = nats_GetLastError(nullptr);
+  if (detail && *detail && !std::strstr(detail, text.c_str()))
+    text += std::string(" (") + detail + ")";
+  return text;
+}
+
+}  // namespace
+
+NatsLink::NatsLink(const KsnSettings& settings, ConnectionListener* listener)
+    : settings_(settings), listener_(listener) {}
+
+NatsLink::~NatsLink() {
+  StopConnecting();
+}
+
+void NatsLink::Start(std::vector<Standing> standing) {
+  connector_ = std::thread([this, standing = std::move(standing)] { ConnectLoop(standing); });
+}
+
+// The first connection is made here, retried until it holds; from then on
+// cnats reconnects by itself whenever the server goes away.
+void NatsLink::ConnectLoop(std::vector<Standing> standing) {
+  std::string error;
+  NatsOptionsPtr options = MakeNatsOptions(settings_, &error);
+  if (!options) {
+    Log("cannot use the NATS settings: %s", error.c_str());
+    return;
+  }
+  natsOptions_SetDisconnectedCB(options.get(), &NatsLink::OnDisconnected, this);
+  natsOptions_SetReconnectedCB(options.get(), &NatsLink::OnReconnected, this);
+  natsOptions_SetClosedCB(options.get(), &NatsLink::OnClosed, this);
+  natsOptions_SetErrorHandler(options.get(), &NatsLink::OnError, this);
+  std::string servers;
+  for (const std::string& server : settings_.servers)
+    servers += (servers.empty() ? "" : ",") + server;
+
+  MutexLock lock(mutex_);
+  while (!stopping_) {
+    lock.unlock();
+    natsConnection* nc = nullptr;
+    const natsStatus status = natsConnection_Connect(&nc, options.get());
+    const std::string text = StatusText(status);
+    lock.lock();
+    if (status == NATS_OK) {
+      nc_ = nc;
+      connected_ = true;
+      lock.unlock();
+      std::vector<natsSubscription*> subs;
+      for (const Standing& s : standing)
+        subs.push_back(Subscribe(s.subject, s.handler, s.closure));
+      lock.lock();
+      for (natsSubscription* sub : subs) {
+        if (sub)
+          own_subscriptions_.push_back(sub);
+      }
+      subscribed_ = own_subscriptions_.size() == standing.size();
+      if (!subscribed_)
+        Log("cannot subscribe at %s", servers.c_str());
+      SetConnected(connected_);
+      return;
+    }
+    if (text != last_error_) {
+      last_error_ = text;
+      const bool refused = status == NATS_CONNECTION_AUTH_FAILED ||
+                           text.find("uthorization") != std::string::npos ||
+                           text.find("uthentication") != std::string::npos;
+      if (refused)
+        Log("the NATS server refused the login at %s: %s", servers.c_str(), text.c_str());
+      else
+        Log("cannot connect to %s: %s; trying again", servers.c_str(), text.c_str());
+    }
+    changed_.wait_for(lock, kReconnectPause, [this]() VC_REQUIRES(mutex_) { return stopping_; });
+  }
+}
+
+natsSubscription* NatsLink::Subscribe(const std::string& subject, natsMsgHandler handler,
+                                      void* closure) {
+  natsSubscription* sub = nullptr;
+  if (natsConnection_Subscribe(&sub, nc_.load(), subject.c_str(), handler, closure) != NATS_OK)
+    return nullptr;
+  MutexLock lock(mutex_);
+  if (natsSubscription_SetOnCompleteCB(sub, &NatsLink::OnSubscriptionDone, this) == NATS_OK)
+    ++live_subscriptions_;
+  return sub;
+}
+
+void NatsLink::Publish(const std::string& subject, const std::string& reply,
+                       const std::string& bytes) {
+  natsConnection* nc = nc_.load();
+  if (!nc)
+    return;
+  const int length = static_cast<int>(bytes.size());
+  if (reply.empty())
+    natsConnection_Publish(nc, subject.c_str(), bytes.data(), length);
+  else
+    natsConnection_PublishRequest(nc, subject.c_str(), reply.c_str(), bytes.data(), length);
+}
+
+void NatsLink::SetConnected(bool connected) {
+  connected_ = connected;
+  ready_ = connected_ && subscribed_ && !closed_;
+}
+
+void NatsLink::OnReconnected(natsConnection*, void* closure) {
+  auto* self = static_cast<NatsLink*>(closure);
+  MutexLock lock(self->mutex_);
+  self->SetConnected(true);
+  self->last_error_.clear();
+}
+
+void NatsLink::OnDisconnected(natsConnection*, void* closure) {
+  auto* self = static_cast<NatsLink*>(closure);
+  {
+    MutexLock lock(self->mutex_);
+    self->SetConnected(false);
+    if (self->stopping_)
+      return;
+  }
+  if (self->listener_)
+    self->listener_->OnConnectionLost();
+}
+
+void NatsLink::OnClosed(natsConnection* nc, void* closure) {
+  auto* self = static_cast<NatsLink*>(closure);
+  MutexLock lock(self->mutex_);
+  self->closed_ = true;
+  self->SetConnected(false);
+  if (!self->stopping_) {
+    const char* text = nullptr;
+    natsConnection_GetLastError(nc, &text);
+    Log("the NATS connection closed for good: %s", text && *text ? text : "no reason given");
+  }
+  self->changed_.notify_all();
+}
+
+void NatsLink::OnError(natsConnection* nc, natsSubscription*, natsStatus status, void* closure) {
+  auto* self = static_cast<NatsLink*>(closure);
+  MutexLock lock(self->mutex_);
+  const char* detail = nullptr;
+  natsConnection_GetLastError(nc, &detail);
+  std::string text = natsStatus_GetText(status);
+  if (detail && *detail)
+    text += std::string(": ") + detail;
+  if (text != self->last_error_ && !self->stopping_) {
+    self->last_error_ = text;
+    if (status == NATS_CONNECTION_AUTH_FAILED || status == NATS_NOT_PERMITTED)
+      Log("the NATS server refused the login: %s", text.c_str());
+    else
+      Log("NATS error: %s", text.c_str());
+  }
+}
+
+void NatsLink::OnSubscriptionDone(void* closure) {
+  auto* self = static_cast<NatsLink*>(closure);
+  MutexLock lock(self->mutex_);
+  --self->live_subscriptions_;
+  self->changed_.notify_all();
+}
+
+void NatsLink::StopConnecting() {
+  {
+    MutexLock lock(mutex_);
+    stopping_ = true;
+    changed_.notify_all();
+  }
+  if (connector_.joinable())
+    connector_.join();
+}
+
+bool NatsLink::Close(const std::vector<natsSubscription*>& subscriptions) {
+  natsConnection* nc = nc_.load();
+  if (!nc)
+    return true;
+  if (natsConnection_Status(nc) == NATS_CONN_STATUS_CONNECTED)
+    natsConnection_FlushTimeout(nc, 500);
+  natsConnection_Close(nc);
+  std::vector<natsSubscription*> own;
+  {
+    MutexLock lock(mutex_);
+    const bool quiet = changed_.wait_for(lock, kShutdownWait, [this]() VC_REQUIRES(mutex_) {
+      return closed_ && live_subscriptions_ == 0;
+    });
+    if (!quiet) {
+      Log("the NATS client did not stop in time; keeping its connection");
+      return false;
+    }
+    own.swap(own_subscriptions_);
+  }
+  for (natsSubscription* sub : subscriptions)
+    natsSubscription_Destroy(sub);
+  for (natsSubscription* sub : own)
+    natsSubscription_Destroy(sub);
+  natsConnection_Destroy(nc);
+  nc_ = nullptr;
+  return true;
+}
+
+}  // namespace ksn
