@@ -238,7 +238,7 @@ ConnectError DescribeConnectFailure(const KsnSettings& settings, natsStatus stat
   const bool tls_asked = !settings.ca_file.empty() || !settings.cert_file.empty();
   if (status == NATS_CONNECTION_AUTH_FAILED || detail.find("Authorization") != std::string::npos)
     return {ConnectFailure::kLoginRefused,
-            "the NATS server at " + servers + " refused the login: " + LoginTried(settings)};
+            "the NATS server refused the login at " + servers + ": " + LoginTried(settings)};
   if (status == NATS_SSL_ERROR || status == NATS_SECURE_CONNECTION_REQUIRED ||
       status == NATS_SECURE_CONNECTION_WANTED || (status == NATS_PROTOCOL_ERROR && tls_asked))
     return TlsFailure(settings, status, detail);

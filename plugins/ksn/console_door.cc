@@ -1,6 +1,6 @@
 #include "console_door.h"
 
-#include <cstdio>
+#include "ksn_log.h"
 
 namespace ksn {
 
@@ -17,7 +17,7 @@ bool ConsoleDoor::Admit(const std::string& subject, const char* reply_to, const 
   // No reply subject, no answer: nothing to do for the request at all.
   const bool authentic =
       reply_to && *reply_to && auth_->OpenRequest(subject, reply_to, data, length, &request);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (!authentic || !gate_.Admit(request.tag, request.time_ms, ConsoleNowMs())) {
     Refuse();
     return false;
@@ -32,7 +32,7 @@ std::string ConsoleDoor::Seal(const ConsoleTag& request, const std::string& text
 }
 
 std::uint64_t ConsoleDoor::refused() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return refused_;
 }
 
@@ -42,11 +42,9 @@ void ConsoleDoor::Refuse() {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_report_ < std::chrono::seconds(1))
     return;
-  std::fprintf(stderr,
-               "ksn: console: refused %llu request(s) not signed with the console key, stale or "
-               "replayed (%llu in all)\n",
-               static_cast<unsigned long long>(unreported_),
-               static_cast<unsigned long long>(refused_));
+  Log("console: refused %llu request(s) not signed with the console key, stale or "
+      "replayed (%llu in all)",
+      static_cast<unsigned long long>(unreported_), static_cast<unsigned long long>(refused_));
   unreported_ = 0;
   last_report_ = now;
 }

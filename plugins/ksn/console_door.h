@@ -9,9 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "annotated_mutex.h"
 #include "console_auth.h"
 #include "console_gate.h"
 #include "ksn_settings.h"
@@ -33,14 +33,14 @@ class ConsoleDoor {
 
  private:
   explicit ConsoleDoor(std::unique_ptr<ConsoleAuth> auth) : auth_(std::move(auth)) {}
-  void Refuse();  // under mutex_
+  void Refuse() VC_REQUIRES(mutex_);
 
   const std::unique_ptr<ConsoleAuth> auth_;
-  mutable std::mutex mutex_;
-  ConsoleGate gate_;
-  std::uint64_t refused_ = 0;
-  std::uint64_t unreported_ = 0;
-  std::chrono::steady_clock::time_point last_report_{};
+  mutable Mutex mutex_;
+  ConsoleGate gate_ VC_GUARDED_BY(mutex_);
+  std::uint64_t refused_ VC_GUARDED_BY(mutex_) = 0;
+  std::uint64_t unreported_ VC_GUARDED_BY(mutex_) = 0;
+  std::chrono::steady_clock::time_point last_report_ VC_GUARDED_BY(mutex_){};
 };
 
 }  // namespace ksn

@@ -81,7 +81,8 @@ TEST(KsnConnectionTest, TlsWithClientCertificatesAndATokenThroughARealServer) {
   ksn::KsnSettings wrong_token = good;
   wrong_token.token = "wrong-token-77c1";
   said = ConnectFailure(wrong_token);
-  EXPECT_NE(said.find("refused the login: the token of KSN_NATS_TOKEN"), std::string::npos) << said;
+  EXPECT_NE(said.find("refused the login"), std::string::npos) << said;
+  EXPECT_NE(said.find("the token of KSN_NATS_TOKEN"), std::string::npos) << said;
   EXPECT_EQ(said.find("wrong-token"), std::string::npos) << said;
 
   ksn::KsnSettings password_in_url = good;
