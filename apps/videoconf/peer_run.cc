@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -79,6 +80,19 @@ struct Tally {
   std::size_t latencies = 0;
   SocketTraffic traffic;
 };
+
+// The module tells its observers only that a conference closed; the peer
+// network's reason is in the module's log, from `offset` on for this run.
+bool LogSays(const std::filesystem::path& log, std::uintmax_t offset, const std::string& text) {
+  std::ifstream in(log, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  const std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return tail.find(text) != std::string::npos;
+}
+
+std::filesystem::path ModuleLog() {
+  return std::filesystem::path(plat::GetExecutablePath()).parent_path() / "logs" / "video_log.txt";
+}
 
 }  // namespace
 
@@ -156,6 +170,8 @@ int RunPeer(const PeerOptions& options) {
     std::printf("cid %s\n", cid.c_str());
     std::fflush(stdout);
   }
+  std::error_code size_error;
+  const std::uintmax_t log_offset = std::filesystem::file_size(ModuleLog(), size_error);
   if (!manager->OpenVideoSession(0, 0, cid, options.super ? 0 : 1)) {
     manager->UnregisterObserver(&observer);
     return Fail(name, "the conference '" + cid + "' could not be opened (see the debug log)");
@@ -219,9 +235,7 @@ int RunPeer(const PeerOptions& options) {
   bool snapshots = Snapshot(self.hwnd(), prefix + "-self.png", &error);
   snapshots = Snapshot(remote.hwnd(), prefix + "-remote.png", &error) && snapshots;
   std::error_code ec;
-  const std::filesystem::path log =
-      std::filesystem::path(plat::GetExecutablePath()).parent_path() / "logs" / "video_log.txt";
-  std::filesystem::copy_file(log, prefix + "-video_log.txt",
+  std::filesystem::copy_file(ModuleLog(), prefix + "-video_log.txt",
                              std::filesystem::copy_options::overwrite_existing, ec);
 
   manager->RemoveSessionVideoWindow(cid, remote.hwnd());
@@ -241,6 +255,11 @@ int RunPeer(const PeerOptions& options) {
       snapshots ? "" : (" (not written: " + error + ")").c_str());
   // The other member ends a moment apart from us; a close that early is a fault.
   const bool left_early = observer.closed && Clock::now() < end - std::chrono::seconds(2);
+  if (observer.closed && !observer.ready &&
+      LogSays(ModuleLog(), size_error ? 0 : log_offset,
+              "err=the conference already has two members")) {
+    return Fail(name, "the conference already has two members");
+  }
   if (observer.closed) {
     std::printf("%s: the conference was closed by the network (reason %d)%s\n", name.c_str(),
                 observer.reason,

@@ -15,13 +15,13 @@ SinkRef ShareSink(KSN::ksnNotify* sink) {
   return SinkRef(sink);
 }
 
-ConferenceSession::ConferenceSession(const std::string& h, std::uint64_t member,
-                                     std::uint64_t session_id, plat::HWND w, KSN::ksnNotify* notify,
-                                     const KsnSettings& settings, const PairingTiming& timing)
+ConferenceSession::ConferenceSession(const std::string& h, std::uint64_t session_id, plat::HWND w,
+                                     KSN::ksnNotify* notify, const KsnSettings& settings,
+                                     const PairingTiming& timing)
     : handle(h),
-      subject(ConferenceSubject(h)),
+      keys(h),
       id(session_id),
-      address(SessionAddress(member, session_id)),
+      address(NewSessionAddress()),
       pairing(session_id, timing, std::chrono::steady_clock::now()),
       window(w),
       sink(ShareSink(notify)),
@@ -48,7 +48,23 @@ std::string ConferenceSession::Describe() const {
   static constexpr const char* kPhases[] = {"waiting", "proposing", "paired", "refused", "closed"};
   return handle + " " + kPhases[static_cast<int>(pairing.phase())] +
          " dropped_full=" + std::to_string(inbound.dropped()) +
-         " dropped_foreign=" + std::to_string(foreign) + " lost=" + std::to_string(lost);
+         " dropped_foreign=" + std::to_string(foreign) + " lost=" + std::to_string(lost) +
+         " dropped_unopened=" + std::to_string(unopened) +
+         " dropped_replayed=" + std::to_string(replayed);
+}
+
+bool ConferenceSession::CountUnopened(SteadyTime now, std::uint64_t* count) {
+  ++unopened;
+  ++unopened_unlogged;
+  return SummaryDue(now, count);
+}
+
+bool ConferenceSession::SummaryDue(SteadyTime now, std::uint64_t* count) {
+  if (unopened_unlogged == 0 || now - unopened_logged < std::chrono::seconds(1))
+    return false;
+  *count = std::exchange(unopened_unlogged, 0);
+  unopened_logged = now;
+  return true;
 }
 
 void NotifySink(KSN::ksnNotify* sink, const std::string& handle, const Notice& notice) {

@@ -25,19 +25,11 @@ PairingTiming TimingOf(const KsnSettings& settings) {
 
 }  // namespace
 
-ConferenceSessions::ConferenceSessions(const KsnSettings& settings, std::uint64_t member,
-                                       NatsLink& link, WakeWindows& wakes)
-    : settings_(settings),
-      timing_(TimingOf(settings)),
-      member_(member),
-      link_(link),
-      wakes_(wakes) {}
+ConferenceSessions::ConferenceSessions(const KsnSettings& settings, NatsLink& link,
+                                       WakeWindows& wakes)
+    : settings_(settings), timing_(TimingOf(settings)), link_(link), wakes_(wakes) {}
 
 ConferenceSessions::~ConferenceSessions() = default;
-
-NatsLink::Standing ConferenceSessions::MemberSubscription() {
-  return {MemberAddressWildcard(member_), &ConferenceSessions::OnMemberMessage, this};
-}
 
 // ------------------------------------------------------------ the host's calls
 
@@ -50,8 +42,8 @@ std::shared_ptr<ConferenceSession> ConferenceSessions::Find(const std::string& h
 
 void ConferenceSessions::Forget(Session& session) {
   by_handle_.erase(session.handle);
-  by_id_.erase(session.id);
-  by_subject_.erase(session.subject);
+  by_subject_.erase(session.keys.subject());
+  by_address_.erase(session.address);
   session.removed = true;
 }
 
@@ -63,22 +55,30 @@ void ConferenceSessions::Open(const std::string& handle, KSN::ksnNotify* sink, p
       Throw(kNotReady, "not connected to the NATS server");
     if (by_handle_.count(handle))
       Throw(kHandleInUse, "session handle already open");
-    session =
-        std::make_shared<Session>(handle, member_, RandomId(), window, sink, settings_, timing_);
+    session = std::make_shared<Session>(handle, RandomId(), window, sink, settings_, timing_);
     by_handle_[handle] = session;
-    by_id_[session->id] = session;
-    by_subject_[session->subject] = session;
+    by_subject_[session->keys.subject()] = session;
+    by_address_[session->address] = session;
   }
   natsSubscription* sub =
-      link_.Subscribe(session->subject, &ConferenceSessions::OnConferenceMessage, this);
+      link_.Subscribe(session->keys.subject(), &ConferenceSessions::OnConferenceMessage, this);
+  natsSubscription* inbox =
+      sub ? link_.Subscribe(session->address, &ConferenceSessions::OnSessionMessage, this)
+          : nullptr;
   std::vector<Publication> hello;
   {
     MutexLock lock(mutex_);
-    if (!sub) {
+    if (!inbox) {
       Forget(*session);
+      lock.unlock();
+      if (sub) {
+        natsSubscription_Unsubscribe(sub);
+        natsSubscription_Destroy(sub);
+      }
       Throw(kSubscribeFailed, "subscription failed");
     }
     session->subscription = sub;
+    session->inbox = inbox;
     Queue(*session, {session->pairing.Hello(std::chrono::steady_clock::now())});
     hello.swap(outbox_);
   }
@@ -87,7 +87,7 @@ void ConferenceSessions::Open(const std::string& handle, KSN::ksnNotify* sink, p
 
 void ConferenceSessions::Close(const std::string& handle) {
   std::shared_ptr<Session> session;
-  natsSubscription* sub = nullptr;
+  natsSubscription* subs[2] = {};
   SinkRef sink;
   std::vector<Publication> bye;
   {
@@ -98,15 +98,18 @@ void ConferenceSessions::Close(const std::string& handle) {
     session->pairing.Close(&frames);
     Queue(*session, frames);
     bye.swap(outbox_);
-    sub = std::exchange(session->subscription, nullptr);
+    subs[0] = std::exchange(session->subscription, nullptr);
+    subs[1] = std::exchange(session->inbox, nullptr);
     sink = std::move(session->sink);
     session->inbound.Clear();
     session->notices.clear();
   }
   Publish(std::move(bye));
-  if (sub) {
-    natsSubscription_Unsubscribe(sub);
-    natsSubscription_Destroy(sub);
+  for (natsSubscription* sub : subs) {
+    if (sub) {
+      natsSubscription_Unsubscribe(sub);
+      natsSubscription_Destroy(sub);
+    }
   }
 }
 
@@ -124,27 +127,23 @@ std::int32_t ConferenceSessions::Send(const std::string& handle, const void* dat
   // is none, the message is refused. (cnats is asked outside our lock.)
   const bool online = nc && natsConnection_Status(nc) == NATS_CONN_STATUS_CONNECTED;
   const std::int64_t room = online ? natsConnection_GetMaxPayload(nc) : 0;
+  // Sends come from the session's own thread; one buffer per thread serves them all.
+  thread_local std::vector<unsigned char> buffer;
   std::string address;
-  FrameHeader header;
-  header.kind = FrameKind::kData;
   {
     MutexLock lock(mutex_);
     Session& session = *Find(handle);
-    if (session.pairing.phase() != Phase::kPaired || !online)
+    if (session.pairing.phase() != Phase::kPaired || !session.cipher.agreed() || !online)
       return -1;
-    if (static_cast<std::int64_t>(length) + static_cast<std::int64_t>(kFrameHeaderSize) > room)
+    if (static_cast<std::int64_t>(length) + static_cast<std::int64_t>(kSealedOverhead) > room)
       Throw(kTooLarge, "message too large");
-    header.from = session.id;
-    header.to = session.pairing.partner();
-    header.seq = ++session.send_seq;
+    buffer.resize(kSealedOverhead + length);
+    if (length)
+      std::memcpy(buffer.data() + kSealedOverhead, data, length);
+    // Sealed under the lock: the counter and the key belong to the session.
+    session.cipher.Seal(FrameKind::kData, buffer.data(), length);
     address = session.pairing.partner_address();
   }
-  // Sends come from the session's own thread; one buffer per thread serves them all.
-  thread_local std::vector<unsigned char> buffer;
-  buffer.resize(kFrameHeaderSize + length);
-  WriteFrameHeader(header, buffer.data());
-  if (length)
-    std::memcpy(buffer.data() + kFrameHeaderSize, data, length);
   if (natsConnection_Publish(nc, address.c_str(), buffer.data(), static_cast<int>(buffer.size())) !=
       NATS_OK)
     return -1;
@@ -209,16 +208,22 @@ void ConferenceSessions::Deliver(plat::HWND window) {
 
 // ------------------------------------------------------------ the protocol
 
-void ConferenceSessions::Queue(const Session& session, const std::vector<Outgoing>& frames) {
+// Heartbeats and the BYE to a partner travel sealed; the rest of the pairing
+// is signed with the conference's key.
+void ConferenceSessions::Queue(Session& session, const std::vector<Outgoing>& frames) {
   for (const Outgoing& out : frames) {
-    FrameHeader header;
-    header.kind = out.kind;
-    header.from = session.id;
-    header.to = out.to;
-    std::string bytes(kFrameHeaderSize, '\0');
-    WriteFrameHeader(header, reinterpret_cast<unsigned char*>(bytes.data()));
-    outbox_.push_back(
-        {out.address.empty() ? session.subject : out.address, session.address, std::move(bytes)});
+    const bool sealed = session.cipher.agreed() && out.to == session.pairing.partner() &&
+                        (out.kind == FrameKind::kHeartbeat || out.kind == FrameKind::kBye);
+    std::string bytes(sealed ? kSealedOverhead : kPairingFrameSize, '\0');
+    auto* raw = reinterpret_cast<unsigned char*>(bytes.data());
+    if (sealed) {
+      session.cipher.Seal(out.kind, raw, 0);
+    } else {
+      WritePairingFrame({out.kind, session.id, out.to, session.cipher.public_key()}, raw);
+      session.keys.Sign(raw, out.to_key, session.address.c_str(), raw + kPairingSignedSize);
+    }
+    outbox_.push_back({out.address.empty() ? session.keys.subject() : out.address, session.address,
+                       std::move(bytes)});
   }
 }
 
@@ -232,10 +237,21 @@ void ConferenceSessions::ApplyEvent(Session& session, PairingEvent event) {
     case PairingEvent::kNone:
       return;
     case PairingEvent::kConnected:
+      if (!session.cipher.Agree(session.pairing.partner_key(),
+                                session.id < session.pairing.partner())) {
+        // Only a member who knows the conference could have sent such a key.
+        Log("the other member's key gives no shared secret; closing the session");
+        std::vector<Outgoing> ignored;
+        session.pairing.Close(&ignored);
+        AddNotice(session, {Notice::kClose, kClosedByPeer, kClosedByPeerText});
+        return;
+      }
       AddNotice(session, {Notice::kConnect, 0, ""});
       return;
     case PairingEvent::kRefused:
+      Log("%s", kSessionFullText);
       AddNotice(session, {Notice::kConnect, kSessionFull, kSessionFullText});
+      AddNotice(session, {Notice::kClose, kSessionFull, kSessionFullText});
       return;
     case PairingEvent::kClosedByPeer:
       AddNotice(session, {Notice::kClose, kClosedByPeer, kClosedByPeerText});
@@ -260,6 +276,70 @@ void ConferenceSessions::HandleControl(Session& session, const FrameHeader& fram
   ApplyEvent(session, event);
 }
 
+void ConferenceSessions::CountUnopened(Session& session) {
+  std::uint64_t count = 0;
+  if (session.CountUnopened(std::chrono::steady_clock::now(), &count))
+    Log("dropped %llu message(s) that were not signed or sealed for a session",
+        static_cast<unsigned long long>(count));
+}
+
+void ConferenceSessions::TakeLegacy(Session& session) {
+  CountUnopened(session);
+  if (session.legacy_noticed)
+    return;
+  session.legacy_noticed = true;
+  Log("%s", kOldFramingText);
+  if (session.pairing.phase() != Phase::kPaired)
+    AddNotice(session, {Notice::kConnect, kOldFraming, kOldFramingText});
+}
+
+bool ConferenceSessions::TakePairing(Session& session, natsMsg* msg) {
+  const auto* data = reinterpret_cast<const unsigned char*>(natsMsg_GetData(msg));
+  FrameHeader frame;
+  if (!ReadPairingFrame(data, natsMsg_GetDataLength(msg), &frame))
+    return false;
+  // Broadcasts are signed for everyone, the rest for the addressee's key.
+  const PublicKey to_key = frame.to == 0 ? PublicKey{} : session.cipher.public_key();
+  if (!session.keys.Verify(data, to_key, natsMsg_GetReply(msg), data + kPairingSignedSize))
+    return false;
+  if (frame.from != session.id)  // our own HELLO comes back to us
+    HandleControl(session, frame, natsMsg_GetReply(msg));
+  return true;
+}
+
+bool ConferenceSessions::TakeSealed(Session& session, natsMsg* msg) {
+  // The message is ours until it is destroyed: it is opened where it lies.
+  auto* data = reinterpret_cast<unsigned char*>(const_cast<char*>(natsMsg_GetData(msg)));
+  FrameKind inner = FrameKind::kData;
+  std::uint64_t skipped = 0;
+  switch (session.cipher.Open(data, natsMsg_GetDataLength(msg), &inner, &skipped)) {
+    case SessionCipher::Opened::kUnopened:
+      CountUnopened(session);
+      return true;
+    case SessionCipher::Opened::kReplayed:
+      ++session.replayed;
+      return true;
+    case SessionCipher::Opened::kOk:
+      break;
+  }
+  const std::uint64_t partner = session.pairing.partner();
+  if (!session.pairing.AcceptFromPartner(partner, std::chrono::steady_clock::now())) {
+    ++session.foreign;  // sealed by the partner of a session that has ended
+    return true;
+  }
+  session.lost += skipped;
+  if (inner == FrameKind::kData) {
+    if (session.inbound.Push(msg, kSealedOverhead))
+      AddNotice(session, {Notice::kRecv, 0, ""});
+    return false;
+  }
+  if (inner == FrameKind::kBye) {
+    FrameHeader bye{FrameKind::kBye, partner, session.id, session.pairing.partner_key()};
+    HandleControl(session, bye, session.pairing.partner_address().c_str());
+  }
+  return true;
+}
+
 void ConferenceSessions::OnConferenceMessage(natsConnection*, natsSubscription*, natsMsg* msg,
                                              void* closure) {
   auto* self = static_cast<ConferenceSessions*>(closure);
@@ -268,13 +348,14 @@ void ConferenceSessions::OnConferenceMessage(natsConnection*, natsSubscription*,
     const auto it = self->by_subject_.find(natsMsg_GetSubject(msg));
     if (it != self->by_subject_.end()) {
       Session& session = *it->second;
-      FrameHeader frame;
-      // Only HELLO belongs on the conference subject; the rest is someone else's noise.
-      if (ReadFrameHeader(natsMsg_GetData(msg), natsMsg_GetDataLength(msg), &frame) &&
-          frame.kind == FrameKind::kHello)
-        self->HandleControl(session, frame, natsMsg_GetReply(msg));
-      else if (frame.from != session.id)
-        ++session.foreign;
+      const Framing framing = FramingOf(natsMsg_GetData(msg), natsMsg_GetDataLength(msg));
+      if (framing == Framing::kLegacy)
+        self->TakeLegacy(session);
+      // Only HELLO belongs on the conference subject.
+      else if (natsMsg_GetDataLength(msg) < 2 ||
+               natsMsg_GetData(msg)[1] != static_cast<char>(FrameKind::kHello) ||
+               !self->TakePairing(session, msg))
+        self->CountUnopened(session);
       std::vector<Publication> out;
       out.swap(self->outbox_);
       self->Publish(std::move(out));
@@ -283,47 +364,33 @@ void ConferenceSessions::OnConferenceMessage(natsConnection*, natsSubscription*,
   natsMsg_Destroy(msg);
 }
 
-void ConferenceSessions::OnMemberMessage(natsConnection*, natsSubscription*, natsMsg* msg,
-                                         void* closure) {
+void ConferenceSessions::OnSessionMessage(natsConnection*, natsSubscription*, natsMsg* msg,
+                                          void* closure) {
   auto* self = static_cast<ConferenceSessions*>(closure);
-  FrameHeader frame;
-  if (!ReadFrameHeader(natsMsg_GetData(msg), natsMsg_GetDataLength(msg), &frame)) {
-    natsMsg_Destroy(msg);
-    return;
-  }
+  bool destroy = true;
   {
     MutexLock lock(self->mutex_);
-    const auto it = self->by_id_.find(frame.to);
-    if (it == self->by_id_.end()) {
-      natsMsg_Destroy(msg);
-      return;
-    }
-    Session& session = *it->second;
-    const auto now = std::chrono::steady_clock::now();
-    if (frame.kind == FrameKind::kData) {
-      // Numbers only go up: anything at or below the last one is a replay.
-      if (!session.pairing.AcceptFromPartner(frame.from, now) || frame.seq <= session.recv_seq) {
-        ++session.foreign;
-        natsMsg_Destroy(msg);
-        return;
-      }
-      session.lost += frame.seq - session.recv_seq - 1;
-      session.recv_seq = frame.seq;
-      if (session.inbound.Push(msg, kFrameHeaderSize))
-        self->AddNotice(session, {Notice::kRecv, 0, ""});
-      return;
-    }
-    if (frame.kind == FrameKind::kHeartbeat) {
-      if (!session.pairing.AcceptFromPartner(frame.from, now))
-        ++session.foreign;
-    } else {
-      self->HandleControl(session, frame, natsMsg_GetReply(msg));
+    const auto it = self->by_address_.find(natsMsg_GetSubject(msg));
+    if (it != self->by_address_.end()) {
+      Session& session = *it->second;
+      const char* data = natsMsg_GetData(msg);
+      const int length = natsMsg_GetDataLength(msg);
+      const Framing framing = FramingOf(data, length);
+      if (framing == Framing::kLegacy)
+        self->TakeLegacy(session);
+      else if (framing == Framing::kCurrent && data[1] == static_cast<char>(FrameKind::kSealed))
+        destroy = self->TakeSealed(session, msg);
+      else if (!self->TakePairing(session, msg))
+        self->CountUnopened(session);
+      // What the pairing answered goes out before the lock is let go: a Send
+      // that sees the session paired must not overtake the ACCEPT that paired it.
       std::vector<Publication> out;
       out.swap(self->outbox_);
       self->Publish(std::move(out));
     }
   }
-  natsMsg_Destroy(msg);
+  if (destroy)
+    natsMsg_Destroy(msg);
 }
 
 // ------------------------------------------------------------ time and the connection
@@ -342,6 +409,10 @@ void ConferenceSessions::Tick(std::chrono::steady_clock::time_point now, bool on
       // Wakes that found a full queue are tried again.
       if (!session->notices.empty())
         wakes_.Wake(session->window);
+      std::uint64_t count = 0;
+      if (session->SummaryDue(now, &count))
+        Log("dropped %llu message(s) that were not signed or sealed for a session",
+            static_cast<unsigned long long>(count));
     }
     out.swap(outbox_);
   }
@@ -376,13 +447,15 @@ std::vector<natsSubscription*> ConferenceSessions::Stop() {
       Queue(*session, frames);
       session->removed = true;
       session->inbound.Clear();
-      if (session->subscription)
-        subscriptions.push_back(std::exchange(session->subscription, nullptr));
+      for (natsSubscription** sub : {&session->subscription, &session->inbox}) {
+        if (*sub)
+          subscriptions.push_back(std::exchange(*sub, nullptr));
+      }
       stopped_.push_back(session);
     }
     by_handle_.clear();
-    by_id_.clear();
     by_subject_.clear();
+    by_address_.clear();
     byes.swap(outbox_);
   }
   Publish(std::move(byes));

@@ -1,7 +1,7 @@
-// The sessions of one control object: the table by handle, session id and
-// conference subject, what the pairing decides, heartbeats and silence, the
-// messages in both directions, and the notices that wait for each session's
-// owner thread.
+// The sessions of one control object: the table by handle and by subject,
+// what the pairing decides, the keys it agrees, heartbeats and silence, the
+// sealed messages in both directions, and the notices that wait for each
+// session's owner thread.
 //
 // Threads: the host's threads open, close, send and receive; cnats's threads
 // deliver frames; the control's ticker calls Tick; each session's owner
@@ -31,14 +31,10 @@ namespace ksn {
 
 class ConferenceSessions final : public ConnectionListener {
  public:
-  ConferenceSessions(const KsnSettings& settings, std::uint64_t member, NatsLink& link,
-                     WakeWindows& wakes);
+  ConferenceSessions(const KsnSettings& settings, NatsLink& link, WakeWindows& wakes);
   ~ConferenceSessions();
   ConferenceSessions(const ConferenceSessions&) = delete;
   ConferenceSessions& operator=(const ConferenceSessions&) = delete;
-
-  // Where this member's sessions are addressed, for the link to subscribe.
-  NatsLink::Standing MemberSubscription();
 
   // These throw KSN::exception as the control's operations document. Open
   // takes a handle and sink already checked, and the opener's wake window.
@@ -74,28 +70,34 @@ class ConferenceSessions final : public ConnectionListener {
 
   static void OnConferenceMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg,
                                   void* closure);
-  static void OnMemberMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg,
-                              void* closure);
+  static void OnSessionMessage(natsConnection* nc, natsSubscription* sub, natsMsg* msg,
+                               void* closure);
 
   std::shared_ptr<Session> Find(const std::string& handle) VC_REQUIRES(mutex_);  // throws
   void Forget(Session& session) VC_REQUIRES(mutex_);
+  // Takes a sealed message to `session`; false when the message was kept.
+  bool TakeSealed(Session& session, natsMsg* msg) VC_REQUIRES(mutex_);
+  // A pairing message that proved itself; false when it did not.
+  bool TakePairing(Session& session, natsMsg* msg) VC_REQUIRES(mutex_);
+  void TakeLegacy(Session& session) VC_REQUIRES(mutex_);
+  void CountUnopened(Session& session) VC_REQUIRES(mutex_);
   void HandleControl(Session& session, const FrameHeader& frame, const char* reply)
       VC_REQUIRES(mutex_);
   void ApplyEvent(Session& session, PairingEvent event) VC_REQUIRES(mutex_);
   void AddNotice(Session& session, Notice notice) VC_REQUIRES(mutex_);
-  void Queue(const Session& session, const std::vector<Outgoing>& frames) VC_REQUIRES(mutex_);
+  void Queue(Session& session, const std::vector<Outgoing>& frames) VC_REQUIRES(mutex_);
   void Publish(std::vector<Publication> frames);
 
   const KsnSettings settings_;
   const PairingTiming timing_;
-  const std::uint64_t member_;
   NatsLink& link_;
   WakeWindows& wakes_;
 
   Mutex mutex_;
   std::map<std::string, std::shared_ptr<Session>> by_handle_ VC_GUARDED_BY(mutex_);
-  std::unordered_map<std::uint64_t, std::shared_ptr<Session>> by_id_ VC_GUARDED_BY(mutex_);
+  // By the conference subject and by the session's own address.
   std::unordered_map<std::string, std::shared_ptr<Session>> by_subject_ VC_GUARDED_BY(mutex_);
+  std::unordered_map<std::string, std::shared_ptr<Session>> by_address_ VC_GUARDED_BY(mutex_);
   std::vector<Publication> outbox_ VC_GUARDED_BY(mutex_);  // filled under the lock, sent after it
   std::vector<std::shared_ptr<Session>> stopped_ VC_GUARDED_BY(mutex_);
   bool stopping_ VC_GUARDED_BY(mutex_) = false;

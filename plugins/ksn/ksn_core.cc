@@ -3,6 +3,7 @@
 #include <chrono>
 #include <utility>
 
+#include "conference_keys.h"
 #include "external/ksn_exception.h"
 #include "ksn_errors.h"
 #include "ksn_log.h"
@@ -24,9 +25,9 @@ std::unique_ptr<ConsoleDoor> OpenConsole(const KsnSettings& settings) {
 }  // namespace
 
 KsnCore::KsnCore(const KsnSettings& settings)
-    : member_(RandomId()),
+    : member_((SodiumReady(), RandomId())),
       link_(settings, &sessions_),
-      sessions_(settings, member_, link_, wakes_),
+      sessions_(settings, link_, wakes_),
       registry_(
           member_, link_, wakes_,
           [this](const RegistryRequest& request) -> RegistryReply {
@@ -40,9 +41,7 @@ KsnCore::KsnCore(const KsnSettings& settings)
 KsnCore::~KsnCore() = default;
 
 void KsnCore::Start() {
-  std::vector<NatsLink::Standing> standing = registry_.Subscriptions();
-  standing.insert(standing.begin(), sessions_.MemberSubscription());
-  link_.Start(std::move(standing));
+  link_.Start(registry_.Subscriptions());
   ticker_ = std::thread([this] { TickLoop(); });
 }
 

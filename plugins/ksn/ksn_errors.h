@@ -12,9 +12,14 @@ enum SessionCode : std::uint32_t {
   kClosedByPeer = 2,    // notifyClose: the other member closed the session
   kPeerSilent = 3,      // notifyClose: no sign of the other member for a while
   kConnectionLost = 4,  // notifyClose: the connection to the NATS server broke
+  kOldFraming = 5,      // notifyConnect: a member on the framing before sealing was refused
 };
 
-inline constexpr char kSessionFullText[] = "session full: two members already hold this handle";
+// kSessionFull comes as notifyConnect and then notifyClose, so that the host
+// stops waiting at once.
+inline constexpr char kSessionFullText[] = "the conference already has two members";
+inline constexpr char kOldFramingText[] =
+    "refused a member on an older framing (version 1): both members need this version";
 inline constexpr char kClosedByPeerText[] = "closed by the other member";
 inline constexpr char kPeerSilentText[] = "the other member went silent";
 inline constexpr char kConnectionLostText[] = "connection to the NATS server lost";

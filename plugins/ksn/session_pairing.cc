@@ -12,13 +12,14 @@ SessionPairing::SessionPairing(std::uint64_t self, const PairingTiming& timing, 
 
 Outgoing SessionPairing::Hello(SteadyTime now) {
   last_hello_ = now;
-  return {FrameKind::kHello, 0, ""};
+  return {FrameKind::kHello, 0, "", {}};
 }
 
-void SessionPairing::Pair(std::uint64_t partner, const std::string& address, SteadyTime now) {
+void SessionPairing::Pair(const FrameHeader& frame, const std::string& address, SteadyTime now) {
   phase_ = Phase::kPaired;
-  partner_ = partner;
+  partner_ = frame.from;
   partner_address_ = address;
+  partner_key_ = frame.key;
   phase_since_ = last_heard_ = last_beat_ = now;
 }
 
@@ -44,23 +45,24 @@ PairingEvent SessionPairing::OnFrame(const FrameHeader& frame, const char* reply
       switch (frame.kind) {
         case FrameKind::kHello:
           if (self_ < from) {
-            out->push_back({FrameKind::kPropose, from, address});
+            out->push_back({FrameKind::kPropose, from, address, frame.key});
             phase_ = Phase::kProposing;
             partner_ = from;
             partner_address_ = address;
+            partner_key_ = frame.key;
             phase_since_ = now;
           } else if (frame.to == 0) {
             // Tell a newcomer about us at once, so that it proposes.
-            out->push_back({FrameKind::kHello, from, address});
+            out->push_back({FrameKind::kHello, from, address, frame.key});
           }
           return PairingEvent::kNone;
         case FrameKind::kPropose:
-          out->push_back({FrameKind::kAccept, from, address});
-          Pair(from, address, now);
+          out->push_back({FrameKind::kAccept, from, address, frame.key});
+          Pair(frame, address, now);
           return PairingEvent::kConnected;
         case FrameKind::kAccept:
           // Our proposal timed out, but the other side took it: so be it.
-          Pair(from, address, now);
+          Pair(frame, address, now);
           return PairingEvent::kConnected;
         case FrameKind::kFull:
           phase_ = Phase::kRefused;
@@ -72,14 +74,14 @@ PairingEvent SessionPairing::OnFrame(const FrameHeader& frame, const char* reply
       switch (frame.kind) {
         case FrameKind::kPropose:
           if (!from_partner)
-            out->push_back({FrameKind::kBusy, from, address});
+            out->push_back({FrameKind::kBusy, from, address, frame.key});
           return PairingEvent::kNone;
         case FrameKind::kAccept:
           if (from_partner) {
-            Pair(from, address, now);
+            Pair(frame, address, now);
             return PairingEvent::kConnected;
           }
-          out->push_back({FrameKind::kBye, from, address});
+          out->push_back({FrameKind::kBye, from, address, frame.key});
           return PairingEvent::kNone;
         case FrameKind::kBusy:
         case FrameKind::kBye:
@@ -103,13 +105,13 @@ PairingEvent SessionPairing::OnFrame(const FrameHeader& frame, const char* reply
           return PairingEvent::kClosedByPeer;
         }
         if (frame.kind == FrameKind::kPropose)
-          out->push_back({FrameKind::kAccept, from, address});
+          out->push_back({FrameKind::kAccept, from, address, frame.key});
         return PairingEvent::kNone;
       }
       if (frame.kind == FrameKind::kHello || frame.kind == FrameKind::kPropose)
-        out->push_back({FrameKind::kFull, from, address});
+        out->push_back({FrameKind::kFull, from, address, frame.key});
       else if (frame.kind == FrameKind::kAccept)
-        out->push_back({FrameKind::kBye, from, address});
+        out->push_back({FrameKind::kBye, from, address, frame.key});
       else
         *foreign = true;
       return PairingEvent::kNone;
@@ -145,7 +147,7 @@ PairingEvent SessionPairing::OnTick(SteadyTime now, std::vector<Outgoing>* out) 
       }
       if (now - last_beat_ >= timing_.heartbeat) {
         last_beat_ = now;
-        out->push_back({FrameKind::kHeartbeat, partner_, partner_address_});
+        out->push_back({FrameKind::kHeartbeat, partner_, partner_address_, partner_key_});
       }
       return PairingEvent::kNone;
     case Phase::kRefused:
@@ -157,7 +159,7 @@ PairingEvent SessionPairing::OnTick(SteadyTime now, std::vector<Outgoing>* out) 
 
 void SessionPairing::Close(std::vector<Outgoing>* out) {
   if (phase_ == Phase::kPaired || phase_ == Phase::kProposing)
-    out->push_back({FrameKind::kBye, partner_, partner_address_});
+    out->push_back({FrameKind::kBye, partner_, partner_address_, partner_key_});
   phase_ = Phase::kClosed;
 }
 

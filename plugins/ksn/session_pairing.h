@@ -24,10 +24,12 @@ enum class Phase { kWaiting, kProposing, kPaired, kRefused, kClosed };
 enum class PairingEvent { kNone, kConnected, kRefused, kClosedByPeer, kSilent };
 
 // A frame to publish: to the conference subject when `address` is empty.
+// `to_key` is the addressee's public key (zeros for a broadcast).
 struct Outgoing {
   FrameKind kind;
   std::uint64_t to;
   std::string address;
+  PublicKey to_key{};
 };
 
 struct PairingTiming {
@@ -43,8 +45,8 @@ class SessionPairing {
 
   // The first HELLO, sent when the session opens.
   Outgoing Hello(SteadyTime now);
-  // A control frame (not DATA or HEARTBEAT) from someone on the conference.
-  // `reply` is the sender's address. Sets *foreign when the frame came from
+  // An authentic control frame (not DATA or HEARTBEAT) from someone on the
+  // conference. `reply` is the sender's address. Sets *foreign when the frame came from
   // nobody this member deals with.
   PairingEvent OnFrame(const FrameHeader& frame, const char* reply, SteadyTime now,
                        std::vector<Outgoing>* out, bool* foreign);
@@ -58,15 +60,17 @@ class SessionPairing {
   std::uint64_t self() const { return self_; }
   std::uint64_t partner() const { return partner_; }
   const std::string& partner_address() const { return partner_address_; }
+  const PublicKey& partner_key() const { return partner_key_; }
 
  private:
-  void Pair(std::uint64_t partner, const std::string& address, SteadyTime now);
+  void Pair(const FrameHeader& frame, const std::string& address, SteadyTime now);
 
   std::uint64_t self_;
   PairingTiming timing_;
   Phase phase_ = Phase::kWaiting;
   std::uint64_t partner_ = 0;  // the partner, or the member asked while proposing
   std::string partner_address_;
+  PublicKey partner_key_{};
   SteadyTime phase_since_;
   SteadyTime last_hello_;
   SteadyTime last_heard_;

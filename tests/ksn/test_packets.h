@@ -1,5 +1,7 @@
 // Numbered packets of varied sizes (1 to 65 KB) that a receiver can check
-// byte for byte: u32 length, u32 index, then bytes made from the index.
+// byte for byte: u32 length, u32 index, the MPEG-4 start codes a video
+// packet holds (so that a listener can look for them), then bytes made from
+// the index.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +9,9 @@
 #include <string>
 
 namespace ksn_test {
+
+// A visual object sequence and a picture, as an MPEG-4 encoder starts them.
+inline constexpr char kStartCodes[] = "\x00\x00\x01\xB0\x00\x00\x01\xB6";
 
 inline std::uint32_t PacketSize(std::uint32_t index) {
   return 1024 + (index * 7919u) % (65u * 1024 - 1024 + 1);
@@ -19,6 +24,7 @@ inline std::string MakePacket(std::uint32_t index) {
   std::memcpy(packet.data() + 4, &index, 4);
   for (std::uint32_t i = 8; i < size; ++i)
     packet[i] = static_cast<char>((index * 31 + i) & 0xff);
+  packet.replace(8, 8, kStartCodes, 8);
   return packet;
 }
 
