@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 namespace ksn {
 namespace {
@@ -20,6 +19,7 @@ constexpr std::size_t kStampBytes = 8;
 constexpr std::size_t kNonceBytes = crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
 // Long enough that nobody guesses it; an operator makes one with `openssl rand -hex 32`.
 constexpr std::size_t kMinKeyLength = 16;
+constexpr std::size_t kMaxKeyFile = 4096;
 
 enum KeyId : std::uint64_t { kRequestKey = 1, kReplyKey = 2 };
 constexpr char kKdfContext[crypto_kdf_CONTEXTBYTES + 1] = "ksn-cons";
@@ -70,7 +70,10 @@ std::unique_ptr<ConsoleAuth> ConsoleAuth::Load(const std::string& setting, std::
       *error = "cannot read the console key file '" + setting + "' (KSN_CONSOLE_KEY)";
       return nullptr;
     }
-    key.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    // A key is short; whatever else the path names (a device, a log) is not read whole.
+    key.assign(kMaxKeyFile, '\0');
+    file.read(key.data(), static_cast<std::streamsize>(key.size()));
+    key.resize(static_cast<std::size_t>(file.gcount()));
     TrimEnd(&key);
   }
   if (key.size() < kMinKeyLength) {
