@@ -188,12 +188,19 @@ TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
   EXPECT_TRUE(peer.EndsWith(4)) << "no video arrived, so 4, and no crash";
 }
 
-TEST(VideoconfProgram, DevicesSaysNothingAboutTheNetwork) {
+// Only a command that needs the network hears why there is none.
+TEST(VideoconfProgram, DevicesSaysNothingAboutTheNetworkAndPeerSaysWhyItHasNone) {
+  const std::string nowhere = "KSN_NATS_URL=nats://127.0.0.1:1 ";
   int code = -1;
-  const std::string output =
-      Shell("KSN_NATS_URL=nats://127.0.0.1:1 " + Program() + " devices", &code);
+  std::string output = Shell(nowhere + Program() + " devices", &code);
   EXPECT_EQ(code, 0) << output;
   EXPECT_EQ(output.find("NATS"), std::string::npos) << output;
+  vc_test::TempDir out;
+  output = Shell(nowhere + Program() + " peer --cid new --seconds 1 --out " + out.path().string(),
+                 &code);
+  EXPECT_NE(code, 0) << output;
+  EXPECT_NE(output.find("ksn: no NATS server reachable at nats://127.0.0.1:1"), std::string::npos)
+      << output;
 }
 
 TEST(VideoconfProgram, X11WindowsOfACallShowVideoOnTheScreen) {
