@@ -48,7 +48,7 @@ class Outsider {
   natsConnection* nc() { return nc_; }
   // Keeps every message on `subject` from now on, for Take.
   void Watch(const char* subject) { Subscribe(subject, &Outsider::Keep); }
-  // Answers every request on `subject` with a reply that looks sealed.
+  // Answers every request on `subject` with a listing of its own, unsealed.
   void Forge(const char* subject) { Subscribe(subject, &Outsider::Answer); }
   std::vector<Seen> Take() {
     natsConnection_Flush(nc_);
@@ -73,7 +73,8 @@ class Outsider {
   }
   static void Answer(natsConnection* nc, natsSubscription*, natsMsg* msg, void*) {
     if (natsMsg_GetReply(msg))
-      natsConnection_PublishString(nc, natsMsg_GetReply(msg), "ksr1 and forty bytes of anything..");
+      natsConnection_PublishString(nc, natsMsg_GetReply(msg),
+                                   "member 0000000000000bad\nhost forged\npid 1\n");
     natsMsg_Destroy(msg);
   }
 
