@@ -6,7 +6,8 @@
 // Threads: the host's threads open, close, send and receive; cnats's threads
 // deliver frames; the control's ticker calls Tick; each session's owner
 // thread takes its notices in Deliver. One lock guards the table and every
-// session in it; no host code runs under it.
+// session in it; no host code runs under it. What travels on the bus, and
+// how it is proved before anything acts on it, is in session_wire.cc.
 #pragma once
 
 #include <nats/nats.h>
