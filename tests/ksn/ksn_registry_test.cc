@@ -13,6 +13,7 @@
 #include "ksn_control_impl.h"
 #include "manager/video_conf_manager.h"
 #include "nats_server.h"
+#include "outsider.h"
 #include "recording_sink.h"
 #include "registry_client.h"
 #include "wire_frame.h"
@@ -30,58 +31,6 @@ class PlainObject : public ksn::object {
     return ksn::object::Get(key);
   }
   plat::DWORD thread = 0;
-};
-
-struct Seen {
-  std::string subject, reply, data;
-};
-
-// A plain cnats client on the same server, as anyone could run one.
-class Outsider {
- public:
-  explicit Outsider(const std::string& url) { natsConnection_ConnectTo(&nc_, url.c_str()); }
-  ~Outsider() {
-    for (natsSubscription* sub : subs_)
-      natsSubscription_Destroy(sub);
-    natsConnection_Destroy(nc_);
-  }
-  natsConnection* nc() { return nc_; }
-  // Keeps every message on `subject` from now on, for Take.
-  void Watch(const char* subject) { Subscribe(subject, &Outsider::Keep); }
-  // Answers every request on `subject` with a listing of its own, unsealed.
-  void Forge(const char* subject) { Subscribe(subject, &Outsider::Answer); }
-  std::vector<Seen> Take() {
-    natsConnection_Flush(nc_);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return seen_;
-  }
-
- private:
-  void Subscribe(const char* subject, natsMsgHandler handler) {
-    natsSubscription* sub = nullptr;
-    natsConnection_Subscribe(&sub, nc_, subject, handler, this);
-    subs_.push_back(sub);
-    natsConnection_Flush(nc_);
-  }
-  static void Keep(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
-    auto* self = static_cast<Outsider*>(closure);
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    self->seen_.push_back({natsMsg_GetSubject(msg),
-                           natsMsg_GetReply(msg) ? natsMsg_GetReply(msg) : "",
-                           std::string(natsMsg_GetData(msg), natsMsg_GetDataLength(msg))});
-    natsMsg_Destroy(msg);
-  }
-  static void Answer(natsConnection* nc, natsSubscription*, natsMsg* msg, void*) {
-    if (natsMsg_GetReply(msg))
-      natsConnection_PublishString(nc, natsMsg_GetReply(msg),
-                                   "member 0000000000000bad\nhost forged\npid 1\n");
-    natsMsg_Destroy(msg);
-  }
-
-  natsConnection* nc_ = nullptr;
-  std::vector<natsSubscription*> subs_;
-  std::mutex mutex_;
-  std::vector<Seen> seen_;
 };
 
 ksn::KsnSettings Settings(const ksn_test::NatsServer& server, const std::string& console_key) {
@@ -110,9 +59,8 @@ TEST(KsnRegistryTest, KeyedOperatorIsAnsweredOnTheObjectsThreadsAndNobodyElse) {
   COMM::RefPtr<ksn_test::RecordingSink> sink(ksn_test::RecordingSink::Create(control.get()),
                                              COMM::adopt_ref);
   control->OpenSession(kCid, 2, sink.get(), 0);
-  Outsider outsider(server->url());
-  outsider.Watch(">");
-  outsider.Forge(ksn::kRegistryListSubject);
+  ksn_test::Outsider outsider(server->url(), ">");
+  outsider.Answer(ksn::kRegistryListSubject, "member 0000000000000bad\nhost forged\npid 1\n");
 
   // The operator's side blocks on its requests: it runs on a thread of its
   // own while this one pumps, as the host's would.
@@ -161,9 +109,9 @@ TEST(KsnRegistryTest, KeyedOperatorIsAnsweredOnTheObjectsThreadsAndNobodyElse) {
 
   // What the outsider read: no conference named on the console's subjects;
   // sent again as it was, or unsigned, a request is not answered.
-  const Seen* request = nullptr;
-  const std::vector<Seen> seen_all = outsider.Take();
-  for (const Seen& seen : seen_all) {
+  const ksn_test::Outsider::Seen* request = nullptr;
+  const std::vector<ksn_test::Outsider::Seen> seen_all = outsider.Drain();
+  for (const ksn_test::Outsider::Seen& seen : seen_all) {
     if (seen.subject.rfind("ksn.r.", 0) == 0 || seen.subject.rfind("_INBOX.", 0) == 0) {
       EXPECT_EQ(seen.data.find(kCid), std::string::npos) << seen.subject;
     }
@@ -173,13 +121,12 @@ TEST(KsnRegistryTest, KeyedOperatorIsAnsweredOnTheObjectsThreadsAndNobodyElse) {
   }
   ASSERT_TRUE(request);
   natsSubscription* replies = nullptr;
-  natsConnection_SubscribeSync(&replies, outsider.nc(), request->reply.c_str());
-  natsConnection_PublishRequest(outsider.nc(), request->subject.c_str(), request->reply.c_str(),
-                                request->data.data(), static_cast<int>(request->data.size()));
+  natsConnection_SubscribeSync(&replies, outsider.nc, request->reply.c_str());
+  outsider.Send(request->subject, request->data, request->reply);
   natsMsg* reply = nullptr;
   EXPECT_EQ(natsSubscription_NextMsg(&reply, replies, 1000), NATS_TIMEOUT);
   natsSubscription_Destroy(replies);
-  EXPECT_EQ(natsConnection_RequestString(&reply, outsider.nc(), request->subject.c_str(),
+  EXPECT_EQ(natsConnection_RequestString(&reply, outsider.nc, request->subject.c_str(),
                                          "get\nksn/control\nsessions", 500),
             NATS_TIMEOUT);
   control->CloseSession(kCid);
@@ -194,11 +141,11 @@ TEST(KsnRegistryTest, WithoutAConsoleKeyThePeerIsNotOnTheConsolesSubjects) {
                                    COMM::adopt_ref);
   auto& core = static_cast<ksn::KsnControlImpl*>(control.get())->core();
   ASSERT_TRUE(ksn_test::PumpUntil([&] { return control->IsReady(); }, 10000));
-  Outsider outsider(server->url());
+  ksn_test::Outsider outsider(server->url(), "nothing.to.watch");
   for (const std::string& subject :
        {std::string(ksn::kRegistryListSubject), ksn::RegistrySubject(core.member())}) {
     natsMsg* reply = nullptr;
-    EXPECT_EQ(natsConnection_RequestString(&reply, outsider.nc(), subject.c_str(), "list", 2000),
+    EXPECT_EQ(natsConnection_RequestString(&reply, outsider.nc, subject.c_str(), "list", 2000),
               NATS_NO_RESPONDERS)
         << subject;
   }

@@ -13,6 +13,7 @@
 #include "ksn_control_impl.h"
 #include "ksn_errors.h"
 #include "nats_server.h"
+#include "outsider.h"
 #include "recording_sink.h"
 #include "test_packets.h"
 #include "wire_frame.h"
@@ -20,6 +21,7 @@
 namespace {
 
 using ksn_test::MakePacket;
+using ksn_test::Outsider;
 using ksn_test::PumpUntil;
 using ksn_test::RecordingSink;
 
@@ -126,43 +128,6 @@ TEST(KsnSessionTest, SlowReceiverLosesWholeMessagesOnlyAndCountsThem) {
   EXPECT_EQ(whole + dropped, kCount);
   EXPECT_LT(b.sink->recv_calls, static_cast<int>(whole)) << "notifyRecv is coalesced";
 }
-
-// An outsider on the bus: a plain NATS client that listens to everything.
-struct Outsider {
-  explicit Outsider(const std::string& url, const char* subjects) {
-    natsConnection_ConnectTo(&nc, url.c_str());
-    if (nc)
-      natsConnection_SubscribeSync(&spy, nc, subjects);
-    natsConnection_Flush(nc);
-  }
-  ~Outsider() {
-    natsSubscription_Destroy(spy);
-    natsConnection_Destroy(nc);
-  }
-  struct Seen {
-    std::string subject, reply, data;
-  };
-  std::vector<Seen> Drain() {
-    std::vector<Seen> seen;
-    natsMsg* msg = nullptr;
-    while (natsSubscription_NextMsg(&msg, spy, 200) == NATS_OK) {
-      const char* reply = natsMsg_GetReply(msg);
-      seen.push_back({natsMsg_GetSubject(msg), reply ? reply : "",
-                      std::string(natsMsg_GetData(msg), natsMsg_GetDataLength(msg))});
-      natsMsg_Destroy(msg);
-    }
-    return seen;
-  }
-  void Send(const std::string& subject, const std::string& data, const std::string& reply = "") {
-    const int length = static_cast<int>(data.size());
-    if (reply.empty())
-      natsConnection_Publish(nc, subject.c_str(), data.data(), length);
-    else
-      natsConnection_PublishRequest(nc, subject.c_str(), reply.c_str(), data.data(), length);
-  }
-  natsConnection* nc = nullptr;
-  natsSubscription* spy = nullptr;
-};
 
 std::string Sealed(std::uint64_t counter, const std::string& rest) {
   std::string frame(ksn::kSealedHeaderSize, '\0');
