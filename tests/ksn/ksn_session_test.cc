@@ -79,7 +79,7 @@ TEST(KsnSessionTest, ServerKilledClosesSessionsAndItsReturnAllowsNewOnes) {
   a.control->CloseSession("fragile");
   b.control->CloseSession("fragile");
 
-  server = ksn_test::NatsServer::Start({port, "", false, ""});
+  server = ksn_test::NatsServer::Start({.port = port});
   ASSERT_TRUE(server);
   a.sink->connects.clear();
   b.sink->connects.clear();
@@ -209,9 +209,9 @@ TEST(KsnSecurityTest, OutsiderReadsNothingAndCannotSteerOrEndACall) {
 // old framing and a third member are told at once why they are refused. The
 // others are on a second server of a cluster.
 TEST(KsnSecurityTest, WaitingMemberPairsOnlyWithOneWhoKnowsTheConference) {
-  auto server = ksn_test::NatsServer::Start({-1, "", true, ""});
+  auto server = ksn_test::NatsServer::Start({.cluster = true});
   ASSERT_TRUE(server);
-  auto second = ksn_test::NatsServer::Start({-1, "", false, server->route_url()});
+  auto second = ksn_test::NatsServer::Start({.route_to = server->route_url()});
   ASSERT_TRUE(second);
   Outsider outsider(server->url(), "ksn.c.>");
   Member a(server->url()), b(second->url()), c(second->url());
