@@ -16,11 +16,15 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+// Peers' texts pass through PrintableText: a peer must not write escape
+// codes to the operator's terminal.
 void PrintReply(const std::string& member, const ksn::RegistryReply& reply) {
+  const std::string shown_member = ksn::PrintableText(member);
+  const std::string text = ksn::PrintableText(reply.text);
   if (reply.ok) {
-    std::printf("%s: %s\n", member.c_str(), reply.text.c_str());
+    std::printf("%s: %s\n", shown_member.c_str(), text.c_str());
   } else {
-    std::printf("%s: error %d: %s\n", member.c_str(), reply.code, reply.text.c_str());
+    std::printf("%s: error %d: %s\n", shown_member.c_str(), reply.code, text.c_str());
   }
 }
 
@@ -38,8 +42,7 @@ int RunCtl(const CommandLine& line) {
   std::string error;
   std::unique_ptr<ksn::RegistryClient> client = ksn::RegistryClient::Connect(settings, &error);
   if (!client) {
-    return Fail("no NATS server reachable (" + error +
-                "): start the peers' server or point KSN_NATS_URL at it");
+    return Fail(error);
   }
   const std::vector<ksn::PeerListing> peers = client->ListPeers(kWaitMs);
   const std::string only = line.Get("member", "");
@@ -49,9 +52,10 @@ int RunCtl(const CommandLine& line) {
       continue;
     }
     if (verb == "list") {
-      std::printf("%s host %s pid %ld:", peer.member.c_str(), peer.host.c_str(), peer.pid);
+      std::printf("%s host %s pid %ld:", ksn::PrintableText(peer.member).c_str(),
+                  ksn::PrintableText(peer.host).c_str(), peer.pid);
       for (const std::string& object : peer.objects) {
-        std::printf(" %s", object.c_str());
+        std::printf(" %s", ksn::PrintableText(object).c_str());
       }
       std::printf("\n");
     } else if (is_get) {
@@ -62,8 +66,13 @@ int RunCtl(const CommandLine& line) {
     }
     ++asked;
   }
+  if (client->forged_replies() > 0) {
+    std::fprintf(stderr, "videoconf ctl: ignored %zu reply(ies) not sealed with the console key\n",
+                 client->forged_replies());
+  }
   if (asked == 0) {
-    return Fail(only.empty() ? "no peer answered on the NATS server; is a call running?"
+    return Fail(only.empty() ? "no peer answered with this console key on the NATS server; is a "
+                               "call running, with the same KSN_CONSOLE_KEY?"
                              : "no peer '" + only + "' answered; see 'videoconf ctl list'");
   }
   return 0;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "camera_choice.h"
+#include "connection_error.h"
 #include "frame_watch.h"
 #include "host_window.h"
 #include "loaded_module.h"
@@ -132,7 +133,9 @@ int RunPeer(const PeerOptions& options) {
     PumpQueue(50);
   }
   if (!manager->IsKSNReady()) {
-    return Fail(name, "no NATS server reachable at " + url +
+    // The library has said why just above; this line says what to do.
+    return Fail(name, "no connection to the NATS server at " +
+                          ksn::ServerListText(ksn::KsnSettings::FromEnvironment()) +
                           ": start one (nats-server) or point KSN_NATS_URL at one");
   }
   std::string camera;

@@ -14,18 +14,29 @@ namespace {
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(100);
 
+std::unique_ptr<ConsoleDoor> OpenConsole(const KsnSettings& settings) {
+  std::string error;
+  std::unique_ptr<ConsoleDoor> door = ConsoleDoor::Open(settings, &error);
+  if (!error.empty())
+    Log("%s; the console stays off the bus", error.c_str());
+  return door;
+}
+
 }  // namespace
 
 KsnCore::KsnCore(const KsnSettings& settings)
     : member_((SodiumReady(), RandomId())),
       link_(settings, &sessions_),
       sessions_(settings, link_, wakes_),
-      registry_(member_, link_, wakes_, [this](const RegistryRequest& request) -> RegistryReply {
-        // The library's own object holds no host code, so it answers at once.
-        if (request.is_set || request.key != "sessions")
-          return {false, KSN::kUnsupportedCode, "unsupported"};
-        return {true, 0, sessions_.Describe()};
-      }) {}
+      registry_(
+          member_, link_, wakes_,
+          [this](const RegistryRequest& request) -> RegistryReply {
+            // The library's own object holds no host code, so it answers at once.
+            if (request.is_set || request.key != "sessions")
+              return {false, KSN::kUnsupportedCode, "unsupported"};
+            return {true, 0, sessions_.Describe()};
+          },
+          OpenConsole(settings)) {}
 
 KsnCore::~KsnCore() = default;
 
@@ -66,6 +77,15 @@ void KsnCore::Shutdown() {
   for (plat::HWND window : windows)
     ReleaseWakeWindow(window);
   sessions_.ReleaseSinks();
+}
+
+bool KsnCore::IsReady() {
+  if (link_.ready())
+    return true;
+  // The host asks because it needs the network: from now on it hears why
+  // there is none.
+  link_.ReportFailures();
+  return link_.ready();
 }
 
 void KsnCore::OpenSession(const std::string& handle, KSN::ksnNotify* sink) {

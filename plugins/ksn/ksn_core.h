@@ -48,7 +48,7 @@ class KsnCore final : public WakeTarget, public std::enable_shared_from_this<Ksn
   std::int32_t Recv(const std::string& handle, void* buffer, std::uint32_t capacity) {
     return sessions_.Recv(handle, buffer, capacity);
   }
-  bool IsReady() const { return link_.ready(); }
+  bool IsReady();
   bool IsConnected(const std::string& handle) { return sessions_.IsConnected(handle); }
   void RegisterObject(const char* path, ksn::object* object);
   void UnregisterObject(const char* path);

@@ -39,6 +39,7 @@ KsnSettings KsnSettings::FromEnvironment() {
   settings.ca_file = Env("KSN_NATS_CA");
   settings.cert_file = Env("KSN_NATS_CERT");
   settings.key_file = Env("KSN_NATS_KEY");
+  settings.console_key = Env("KSN_CONSOLE_KEY");
   return settings;
 }
 

@@ -10,6 +10,9 @@
 //   KSN_NATS_CA     a CA certificate file: the connection then requires TLS.
 //   KSN_NATS_CERT, KSN_NATS_KEY  a client certificate chain and its key, for
 //                   servers that verify clients.
+//   KSN_CONSOLE_KEY the console key (console_auth.h): the key itself, or the
+//                   path of a file holding it. Without one, the peer's console
+//                   is not reachable over NATS.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +28,7 @@ struct KsnSettings {
   std::string ca_file;
   std::string cert_file;
   std::string key_file;
+  std::string console_key;  // as KSN_CONSOLE_KEY holds it
 
   // Bytes of one session waiting for its owner thread; past it, whole
   // messages are dropped.

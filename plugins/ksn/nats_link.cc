@@ -1,9 +1,9 @@
 #include "nats_link.h"
 
 #include <chrono>
-#include <cstring>
 #include <utility>
 
+#include "connection_error.h"
 #include "ksn_log.h"
 #include "nats_connection_options.h"
 
@@ -12,14 +12,6 @@ namespace {
 
 constexpr auto kReconnectPause = std::chrono::seconds(1);
 constexpr auto kShutdownWait = std::chrono::seconds(5);
-
-std::string StatusText(natsStatus status) {
-  std::string text = natsStatus_GetText(status);
-  const char* detail = nats_GetLastError(nullptr);
-  if (detail && *detail && !std::strstr(detail, text.c_str()))
-    text += std::string(" (") + detail + ")";
-  return text;
-}
 
 }  // namespace
 
@@ -40,23 +32,24 @@ void NatsLink::ConnectLoop(std::vector<Standing> standing) {
   std::string error;
   NatsOptionsPtr options = MakeNatsOptions(settings_, &error);
   if (!options) {
-    Log("cannot use the NATS settings: %s", error.c_str());
+    MutexLock lock(mutex_);
+    ConnectFailed(error + "; not connecting");
     return;
   }
   natsOptions_SetDisconnectedCB(options.get(), &NatsLink::OnDisconnected, this);
   natsOptions_SetReconnectedCB(options.get(), &NatsLink::OnReconnected, this);
   natsOptions_SetClosedCB(options.get(), &NatsLink::OnClosed, this);
   natsOptions_SetErrorHandler(options.get(), &NatsLink::OnError, this);
-  std::string servers;
-  for (const std::string& server : settings_.servers)
-    servers += (servers.empty() ? "" : ",") + server;
+  const std::string servers = ServerListText(settings_);
 
   MutexLock lock(mutex_);
   while (!stopping_) {
     lock.unlock();
     natsConnection* nc = nullptr;
     const natsStatus status = natsConnection_Connect(&nc, options.get());
-    const std::string text = StatusText(status);
+    // cnats keeps the detail per thread: read it here, before anything else.
+    const std::string text =
+        status == NATS_OK ? "" : DescribeConnectFailure(settings_, status).text;
     lock.lock();
     if (status == NATS_OK) {
       nc_ = nc;
@@ -76,16 +69,7 @@ void NatsLink::ConnectLoop(std::vector<Standing> standing) {
       SetConnected(connected_);
       return;
     }
-    if (text != last_error_) {
-      last_error_ = text;
-      const bool refused = status == NATS_CONNECTION_AUTH_FAILED ||
-                           text.find("uthorization") != std::string::npos ||
-                           text.find("uthentication") != std::string::npos;
-      if (refused)
-        Log("the NATS server refused the login at %s: %s", servers.c_str(), text.c_str());
-      else
-        Log("cannot connect to %s: %s; trying again", servers.c_str(), text.c_str());
-    }
+    ConnectFailed(text + "; trying again");
     changed_.wait_for(lock, kReconnectPause, [this]() VC_REQUIRES(mutex_) { return stopping_; });
   }
 }
@@ -111,6 +95,23 @@ void NatsLink::Publish(const std::string& subject, const std::string& reply,
     natsConnection_Publish(nc, subject.c_str(), bytes.data(), length);
   else
     natsConnection_PublishRequest(nc, subject.c_str(), reply.c_str(), bytes.data(), length);
+}
+
+void NatsLink::ConnectFailed(const std::string& text) {
+  connect_error_ = text;
+  if (report_failures_ && connect_error_ != reported_error_) {
+    reported_error_ = connect_error_;
+    Log("%s", connect_error_.c_str());
+  }
+}
+
+void NatsLink::ReportFailures() {
+  MutexLock lock(mutex_);
+  if (report_failures_)
+    return;
+  report_failures_ = true;
+  if (!connect_error_.empty())
+    ConnectFailed(connect_error_);
 }
 
 void NatsLink::SetConnected(bool connected) {

@@ -47,6 +47,10 @@ class NatsLink {
   // Starts connecting in the background.
   void Start(std::vector<Standing> standing);
   bool ready() const { return ready_.load(); }
+  // Connection failures are kept quiet until someone needs the connection (a
+  // host that only lists cameras has nothing to hear about NATS): from this
+  // call on each new one is logged, the latest at once.
+  void ReportFailures();
   // Null until the first connection holds.
   natsConnection* connection() const { return nc_.load(); }
   // Null on failure. cnats stops calling `handler` once Close has returned true.
@@ -71,6 +75,7 @@ class NatsLink {
 
   void ConnectLoop(std::vector<Standing> standing);
   void SetConnected(bool connected) VC_REQUIRES(mutex_);
+  void ConnectFailed(const std::string& text) VC_REQUIRES(mutex_);
 
   const KsnSettings settings_;
   ConnectionListener* const listener_;
@@ -84,6 +89,9 @@ class NatsLink {
   bool closed_ VC_GUARDED_BY(mutex_) = false;
   int live_subscriptions_ VC_GUARDED_BY(mutex_) = 0;
   std::string last_error_ VC_GUARDED_BY(mutex_);
+  std::string connect_error_ VC_GUARDED_BY(mutex_);   // why the first connection fails
+  std::string reported_error_ VC_GUARDED_BY(mutex_);  // the last one logged
+  bool report_failures_ VC_GUARDED_BY(mutex_) = false;
 
   std::atomic<natsConnection*> nc_{nullptr};
   std::atomic<bool> ready_{false};

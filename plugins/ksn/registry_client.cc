@@ -1,8 +1,8 @@
 #include "registry_client.h"
 
 #include <chrono>
-#include <cstdlib>
 
+#include "connection_error.h"
 #include "ksn_errors.h"
 #include "nats_connection_options.h"
 #include "wire_frame.h"
@@ -11,65 +11,86 @@ namespace ksn {
 
 std::unique_ptr<RegistryClient> RegistryClient::Connect(const KsnSettings& settings,
                                                         std::string* error) {
+  std::unique_ptr<ConsoleAuth> auth = ConsoleAuth::Load(settings.console_key, error);
+  if (!auth) {
+    if (error->empty())
+      *error =
+          "no console key: set KSN_CONSOLE_KEY to the peers' console key (or a file "
+          "holding it)";
+    return nullptr;
+  }
   NatsOptionsPtr options = MakeNatsOptions(settings, error);
   if (!options)
     return nullptr;
   natsConnection* nc = nullptr;
   const natsStatus status = natsConnection_Connect(&nc, options.get());
   if (status != NATS_OK) {
-    *error = natsStatus_GetText(status);
-    const char* detail = nats_GetLastError(nullptr);
-    if (detail && *detail)
-      *error += std::string(" (") + detail + ")";
+    *error = DescribeConnectFailure(settings, status).text;
     return nullptr;
   }
-  return std::unique_ptr<RegistryClient>(new RegistryClient(nc));
+  return std::unique_ptr<RegistryClient>(new RegistryClient(nc, std::move(auth)));
 }
 
 RegistryClient::~RegistryClient() {
   natsConnection_Destroy(nc_);
 }
 
-std::vector<PeerListing> RegistryClient::ListPeers(int wait_ms) {
-  std::vector<PeerListing> peers;
+template <typename Take>
+void RegistryClient::Ask(const std::string& subject, const std::string& text, int wait_ms,
+                         Take take) {
   natsInbox* inbox = nullptr;
   natsSubscription* sub = nullptr;
   if (natsInbox_Create(&inbox) != NATS_OK)
-    return peers;
+    return;
+  ConsoleTag tag;
+  const std::string wire = auth_->SignRequest(subject, inbox, ConsoleNowMs(), text, &tag);
   if (natsConnection_SubscribeSync(&sub, nc_, inbox) == NATS_OK &&
-      natsConnection_PublishRequest(nc_, kRegistryListSubject, inbox, "", 0) == NATS_OK) {
+      natsConnection_PublishRequest(nc_, subject.c_str(), inbox, wire.data(),
+                                    static_cast<int>(wire.size())) == NATS_OK) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-    for (;;) {
+    for (bool more = true; more;) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
                             .count();
       natsMsg* msg = nullptr;
       if (left <= 0 || natsSubscription_NextMsg(&msg, sub, left) != NATS_OK)
         break;
-      PeerListing listing;
-      if (ParseListing(natsMsg_GetData(msg), static_cast<std::size_t>(natsMsg_GetDataLength(msg)),
-                       &listing))
-        peers.push_back(std::move(listing));
+      std::string reply;
+      if (auth_->OpenReply(tag, natsMsg_GetData(msg),
+                           static_cast<std::size_t>(natsMsg_GetDataLength(msg)), &reply))
+        more = take(reply);
+      else
+        ++forged_;
       natsMsg_Destroy(msg);
     }
   }
   natsSubscription_Destroy(sub);
   natsInbox_Destroy(inbox);
+}
+
+std::vector<PeerListing> RegistryClient::ListPeers(int wait_ms) {
+  std::vector<PeerListing> peers;
+  Ask(kRegistryListSubject, "list", wait_ms, [&](const std::string& text) {
+    PeerListing listing;
+    if (ParseListing(text.data(), text.size(), &listing))
+      peers.push_back(std::move(listing));
+    return true;
+  });
   return peers;
 }
 
 RegistryReply RegistryClient::Call(const std::string& member, const RegistryRequest& request,
                                    int timeout_ms) {
-  const std::string text = FormatRequest(request);
-  natsMsg* reply = nullptr;
-  const natsStatus status =
-      natsConnection_Request(&reply, nc_, ("ksn.r." + member).c_str(), text.data(),
-                             static_cast<int>(text.size()), timeout_ms);
-  if (status != NATS_OK)
-    return {false, kUnknownObject, std::string("no answer: ") + natsStatus_GetText(status)};
-  RegistryReply result =
-      ParseReply(natsMsg_GetData(reply), static_cast<std::size_t>(natsMsg_GetDataLength(reply)));
-  natsMsg_Destroy(reply);
+  // Members are 16 hex digits; nothing else becomes a subject.
+  if (member.size() != 16 || member.find_first_not_of("0123456789abcdef") != std::string::npos)
+    return {false, kBadRequest, "no member '" + member + "': members are 16 hex digits"};
+  RegistryReply result{false, kUnknownObject,
+                       "no answer within " + std::to_string(timeout_ms) + " ms"};
+  Ask(RegistrySubject(std::stoull(member, nullptr, 16)), FormatRequest(request), timeout_ms,
+      [&](const std::string& text) {
+        result = ParseReply(text.data(), text.size());
+        return false;
+      });
   return result;
 }
 

@@ -23,10 +23,16 @@ std::string HostName() {
 }  // namespace
 
 RegistryHost::RegistryHost(std::uint64_t member, NatsLink& link, WakeWindows& wakes,
-                           ControlAnswer control)
-    : member_(member), link_(link), wakes_(wakes), control_(std::move(control)) {}
+                           ControlAnswer control, std::unique_ptr<ConsoleDoor> door)
+    : member_(member),
+      link_(link),
+      wakes_(wakes),
+      control_(std::move(control)),
+      door_(std::move(door)) {}
 
 std::vector<NatsLink::Standing> RegistryHost::Subscriptions() {
+  if (!door_)
+    return {};
   return {{kRegistryListSubject, &RegistryHost::OnListRequest, this},
           {RegistrySubject(member_), &RegistryHost::OnRegistryRequest, this}};
 }
@@ -53,13 +59,26 @@ void RegistryHost::Clear() {
   calls_.clear();
 }
 
-void RegistryHost::Reply(const std::string& subject, const RegistryReply& reply) {
-  if (!subject.empty())
-    link_.Publish(subject, "", FormatReply(reply));
+bool RegistryHost::Admit(natsMsg* msg, std::string* text, ConsoleTag* tag) {
+  const bool admitted =
+      door_->Admit(natsMsg_GetSubject(msg), natsMsg_GetReply(msg), natsMsg_GetData(msg),
+                   static_cast<std::size_t>(natsMsg_GetDataLength(msg)), text, tag);
+  if (!admitted)
+    natsMsg_Destroy(msg);
+  return admitted;
+}
+
+void RegistryHost::Reply(const std::string& subject, const ConsoleTag& tag,
+                         const std::string& text) {
+  link_.Publish(subject, "", door_->Seal(tag, text));
 }
 
 void RegistryHost::OnListRequest(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
   auto* self = static_cast<RegistryHost*>(closure);
+  std::string text;
+  ConsoleTag tag;
+  if (!self->Admit(msg, &text, &tag))
+    return;
   PeerListing listing;
   listing.member = HexId(self->member_);
   listing.host = HostName();
@@ -70,8 +89,7 @@ void RegistryHost::OnListRequest(natsConnection*, natsSubscription*, natsMsg* ms
       listing.objects.push_back(path);
   }
   listing.objects.push_back(kControlObjectPath);
-  if (natsMsg_GetReply(msg))
-    self->link_.Publish(natsMsg_GetReply(msg), "", FormatListing(listing));
+  self->Reply(natsMsg_GetReply(msg), tag, FormatListing(listing));
   natsMsg_Destroy(msg);
 }
 
@@ -80,16 +98,17 @@ void RegistryHost::OnRegistryRequest(natsConnection*, natsSubscription*, natsMsg
                                      void* closure) {
   auto* self = static_cast<RegistryHost*>(closure);
   PendingCall call;
-  call.reply_to = natsMsg_GetReply(msg) ? natsMsg_GetReply(msg) : "";
-  const bool readable = ParseRequest(
-      natsMsg_GetData(msg), static_cast<std::size_t>(natsMsg_GetDataLength(msg)), &call.request);
+  std::string text;
+  if (!self->Admit(msg, &text, &call.tag))
+    return;
+  call.reply_to = natsMsg_GetReply(msg);  // the door admits nothing without one
   natsMsg_Destroy(msg);
-  if (!readable) {
-    self->Reply(call.reply_to, {false, kBadRequest, "unreadable request"});
+  if (!ParseRequest(text.data(), text.size(), &call.request)) {
+    self->Reply(call.reply_to, call.tag, FormatReply({false, kBadRequest, "unreadable request"}));
     return;
   }
   if (call.request.path == kControlObjectPath) {
-    self->Reply(call.reply_to, self->control_(call.request));
+    self->Reply(call.reply_to, call.tag, FormatReply(self->control_(call.request)));
     return;
   }
   {
@@ -102,9 +121,10 @@ void RegistryHost::OnRegistryRequest(natsConnection*, natsSubscription*, natsMsg
       return;
     }
   }
-  self->Reply(call.reply_to,
-              {false, kUnknownObject,
-               "no object at " + call.request.path + " (or too many requests waiting for it)"});
+  self->Reply(call.reply_to, call.tag,
+              FormatReply({false, kUnknownObject,
+                           "no object at " + call.request.path +
+                               " (or too many requests waiting for it)"}));
 }
 
 void RegistryHost::RunCalls(plat::HWND window) {
@@ -149,7 +169,7 @@ void RegistryHost::RunCall(const PendingCall& call) {
       reply = {false, kObjectFailed, "unknown failure"};
     }
   }
-  Reply(call.reply_to, reply);
+  Reply(call.reply_to, call.tag, FormatReply(reply));
 }
 
 }  // namespace ksn

@@ -1,6 +1,8 @@
 // The diagnostic registry a control object answers for over NATS: the
 // objects the host registered, each called on the thread that registered it,
-// and the library's own "ksn/control".
+// and the library's own "ksn/control". Only an operator holding the console
+// key is answered (console_door.h); without a key the host subscribes to
+// nothing, so the console is not on the bus at all.
 //
 // Threads: the host's threads register and unregister; cnats's threads take
 // requests; each object's thread runs its calls in RunCalls. Its own lock,
@@ -13,10 +15,12 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "annotated_mutex.h"
+#include "console_door.h"
 #include "external/ksn_object.h"
 #include "nats_link.h"
 #include "owner_dispatch.h"
@@ -33,11 +37,14 @@ class RegistryHost {
   // Answers requests to kControlObjectPath; it runs on cnats's thread.
   using ControlAnswer = std::function<RegistryReply(const RegistryRequest&)>;
 
-  RegistryHost(std::uint64_t member, NatsLink& link, WakeWindows& wakes, ControlAnswer control);
+  // `door` null: no console key, no console.
+  RegistryHost(std::uint64_t member, NatsLink& link, WakeWindows& wakes, ControlAnswer control,
+               std::unique_ptr<ConsoleDoor> door);
   RegistryHost(const RegistryHost&) = delete;
   RegistryHost& operator=(const RegistryHost&) = delete;
 
-  // What the link subscribes for the registry: the listing and this member's requests.
+  // What the link subscribes for the registry: the listing and this member's
+  // requests; nothing without a console key.
   std::vector<NatsLink::Standing> Subscriptions();
 
   void Register(const char* path, ksn::object* object, plat::HWND window);
@@ -54,6 +61,7 @@ class RegistryHost {
     plat::HWND window;
     RegistryRequest request;
     std::string reply_to;
+    ConsoleTag tag;
   };
   struct RegisteredObject {
     ksn::object* object;
@@ -65,12 +73,15 @@ class RegistryHost {
                                 void* closure);
 
   void RunCall(const PendingCall& call);
-  void Reply(const std::string& subject, const RegistryReply& reply);
+  // The request's text, when the door lets it in.
+  bool Admit(natsMsg* msg, std::string* text, ConsoleTag* tag);
+  void Reply(const std::string& subject, const ConsoleTag& tag, const std::string& text);
 
   const std::uint64_t member_;
   NatsLink& link_;
   WakeWindows& wakes_;
   const ControlAnswer control_;
+  const std::unique_ptr<ConsoleDoor> door_;
 
   Mutex mutex_;
   std::map<std::string, RegisteredObject> objects_ VC_GUARDED_BY(mutex_);

@@ -91,4 +91,21 @@ bool ParseListing(const char* data, std::size_t length, PeerListing* listing) {
   return !listing->member.empty();
 }
 
+std::string PrintableText(const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+      ++i;  // a C1 control in UTF-8 (CSI and OSC among them)
+      continue;
+    }
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f)
+      continue;
+    shown.push_back(static_cast<char>(c));
+  }
+  return shown;
+}
+
 }  // namespace ksn

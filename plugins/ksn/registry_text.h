@@ -44,4 +44,9 @@ RegistryReply ParseReply(const char* data, std::size_t length);
 std::string FormatListing(const PeerListing& listing);
 bool ParseListing(const char* data, std::size_t length, PeerListing* listing);
 
+// What a peer sent, fit for a terminal: line ends kept (CR LF as LF), tabs
+// kept, every other control character dropped (escape sequences lose their
+// ESC, so they cannot move the cursor, retitle or recolour the terminal).
+std::string PrintableText(const std::string& text);
+
 }  // namespace ksn

@@ -159,7 +159,8 @@ TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
   auto server = ksn_test::NatsServer::Start();
   ASSERT_NE(server, nullptr);
   vc_test::TempDir out;
-  const std::string env = "KSN_NATS_URL=" + server->url() + " ";
+  const std::string outsider = "KSN_NATS_URL=" + server->url() + " ";
+  const std::string env = outsider + "KSN_CONSOLE_KEY=test-console-key-0f3a9c ";
   Started peer("env " + env + Program() + " peer --cid new --seconds 60 --out " +
                out.path().string());
   const std::string first = peer.Line();
@@ -172,6 +173,11 @@ TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
   EXPECT_NE(reply.find("session_list"), std::string::npos) << reply;
   reply = Shell(env + Program() + " ctl get session_list", &code);
   EXPECT_NE(reply.find(cid), std::string::npos) << reply;
+  reply =
+      Shell(outsider + "KSN_CONSOLE_KEY=another-key-of-16+ " + Program() + " ctl get session_list",
+            &code);
+  EXPECT_EQ(code, 2) << reply;
+  EXPECT_EQ(reply.find(cid), std::string::npos) << reply;
   reply = Shell(env + Program() + " ctl set log_level 6", &code);
   EXPECT_EQ(code, 0) << reply;
   reply = Shell(env + Program() + " ctl get log_level", &code);
@@ -180,6 +186,21 @@ TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
   // Asked to stop, the peer tears down and exits by itself.
   kill(peer.pid(), SIGTERM);
   EXPECT_TRUE(peer.EndsWith(4)) << "no video arrived, so 4, and no crash";
+}
+
+// Only a command that needs the network hears why there is none.
+TEST(VideoconfProgram, DevicesSaysNothingAboutTheNetworkAndPeerSaysWhyItHasNone) {
+  const std::string nowhere = "KSN_NATS_URL=nats://127.0.0.1:1 ";
+  int code = -1;
+  std::string output = Shell(nowhere + Program() + " devices", &code);
+  EXPECT_EQ(code, 0) << output;
+  EXPECT_EQ(output.find("NATS"), std::string::npos) << output;
+  vc_test::TempDir out;
+  output = Shell(nowhere + Program() + " peer --cid new --seconds 1 --out " + out.path().string(),
+                 &code);
+  EXPECT_NE(code, 0) << output;
+  EXPECT_NE(output.find("ksn: no NATS server reachable at nats://127.0.0.1:1"), std::string::npos)
+      << output;
 }
 
 TEST(VideoconfProgram, X11WindowsOfACallShowVideoOnTheScreen) {

@@ -13,6 +13,7 @@
 #include "ksn_control_impl.h"
 #include "ksn_errors.h"
 #include "nats_server.h"
+#include "outsider.h"
 #include "recording_sink.h"
 #include "test_packets.h"
 #include "wire_frame.h"
@@ -20,6 +21,7 @@
 namespace {
 
 using ksn_test::MakePacket;
+using ksn_test::Outsider;
 using ksn_test::PumpUntil;
 using ksn_test::RecordingSink;
 
@@ -77,7 +79,7 @@ TEST(KsnSessionTest, ServerKilledClosesSessionsAndItsReturnAllowsNewOnes) {
   a.control->CloseSession("fragile");
   b.control->CloseSession("fragile");
 
-  server = ksn_test::NatsServer::Start({port, "", false, ""});
+  server = ksn_test::NatsServer::Start({.port = port});
   ASSERT_TRUE(server);
   a.sink->connects.clear();
   b.sink->connects.clear();
@@ -126,43 +128,6 @@ TEST(KsnSessionTest, SlowReceiverLosesWholeMessagesOnlyAndCountsThem) {
   EXPECT_EQ(whole + dropped, kCount);
   EXPECT_LT(b.sink->recv_calls, static_cast<int>(whole)) << "notifyRecv is coalesced";
 }
-
-// An outsider on the bus: a plain NATS client that listens to everything.
-struct Outsider {
-  explicit Outsider(const std::string& url, const char* subjects) {
-    natsConnection_ConnectTo(&nc, url.c_str());
-    if (nc)
-      natsConnection_SubscribeSync(&spy, nc, subjects);
-    natsConnection_Flush(nc);
-  }
-  ~Outsider() {
-    natsSubscription_Destroy(spy);
-    natsConnection_Destroy(nc);
-  }
-  struct Seen {
-    std::string subject, reply, data;
-  };
-  std::vector<Seen> Drain() {
-    std::vector<Seen> seen;
-    natsMsg* msg = nullptr;
-    while (natsSubscription_NextMsg(&msg, spy, 200) == NATS_OK) {
-      const char* reply = natsMsg_GetReply(msg);
-      seen.push_back({natsMsg_GetSubject(msg), reply ? reply : "",
-                      std::string(natsMsg_GetData(msg), natsMsg_GetDataLength(msg))});
-      natsMsg_Destroy(msg);
-    }
-    return seen;
-  }
-  void Send(const std::string& subject, const std::string& data, const std::string& reply = "") {
-    const int length = static_cast<int>(data.size());
-    if (reply.empty())
-      natsConnection_Publish(nc, subject.c_str(), data.data(), length);
-    else
-      natsConnection_PublishRequest(nc, subject.c_str(), reply.c_str(), data.data(), length);
-  }
-  natsConnection* nc = nullptr;
-  natsSubscription* spy = nullptr;
-};
 
 std::string Sealed(std::uint64_t counter, const std::string& rest) {
   std::string frame(ksn::kSealedHeaderSize, '\0');
@@ -244,9 +209,9 @@ TEST(KsnSecurityTest, OutsiderReadsNothingAndCannotSteerOrEndACall) {
 // old framing and a third member are told at once why they are refused. The
 // others are on a second server of a cluster.
 TEST(KsnSecurityTest, WaitingMemberPairsOnlyWithOneWhoKnowsTheConference) {
-  auto server = ksn_test::NatsServer::Start({-1, "", true, ""});
+  auto server = ksn_test::NatsServer::Start({.cluster = true});
   ASSERT_TRUE(server);
-  auto second = ksn_test::NatsServer::Start({-1, "", false, server->route_url()});
+  auto second = ksn_test::NatsServer::Start({.route_to = server->route_url()});
   ASSERT_TRUE(second);
   Outsider outsider(server->url(), "ksn.c.>");
   Member a(server->url()), b(second->url()), c(second->url());
