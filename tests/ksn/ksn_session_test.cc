@@ -233,7 +233,9 @@ TEST(KsnSecurityTest, WaitingMemberPairsOnlyWithOneWhoKnowsTheConference) {
   ASSERT_TRUE(PumpUntil([&] { return !a.sink->connects.empty(); }, 5000));
   EXPECT_EQ(a.sink->connects[0], ksn::kOldFraming);
   EXPECT_FALSE(a.control->IsConnected("secret"));
-  EXPECT_GE(a.control->core().Stats("secret").dropped_unopened, 3u);
+  // The forged frames reach their subscriptions in no set order beside the old one.
+  EXPECT_TRUE(
+      PumpUntil([&] { return a.control->core().Stats("secret").dropped_unopened >= 3; }, 5000));
 
   b.Open("secret");
   ASSERT_TRUE(PumpUntil(
