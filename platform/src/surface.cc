@@ -55,14 +55,16 @@ std::int64_t Surface::Paint(const DibRows& src, const DibPlacement& place) {
 void Surface::CopyRowsLocked(std::int64_t top, std::int64_t count, std::uint32_t* to) const {
   for (std::int64_t y = top; y < top + count; ++y, to += width_) {
     const std::uint32_t* from = pixels_.data() + y * width_;
+    // Painting keeps the fourth byte as the painter gave it; it reads as 0.
+    const auto rgb = [](std::uint32_t pixel) { return pixel & 0x00FFFFFFu; };
     if (!region_) {
-      std::copy(from, from + width_, to);
+      std::transform(from, from + width_, to, rgb);
       continue;
     }
     // The region's rectangles come in no particular order.
     std::fill(to, to + width_, 0u);
     ForEachSpan(region_.get(), y, 0, width_, [&](std::int64_t x0, std::int64_t x1) {
-      std::copy(from + x0, from + x1, to + x0);
+      std::transform(from + x0, from + x1, to + x0, rgb);
     });
   }
 }

@@ -56,7 +56,8 @@ class Surface {
   mutable std::mutex mutex_;
   int width_ = 0;
   int height_ = 0;
-  std::vector<std::uint32_t> pixels_;  // top-down, width_ x height_
+  // Top-down, width_ x height_, each as painted (bytes blue, green, red, x).
+  std::vector<std::uint32_t> pixels_;
   std::uint64_t paint_count_ = 0;
   std::unique_ptr<Region> region_;
 };
