@@ -1,5 +1,6 @@
 #include "call_run.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 

@@ -5,6 +5,7 @@
 
 #include "capture/capture_time_stamp.h"
 #include "plat/gdi.h"
+#include "plat/window.h"
 
 namespace videoconf_app {
 namespace {
@@ -20,8 +21,13 @@ bool IsLight(std::uint32_t pixel) {
 }  // namespace
 
 bool FrameWatch::Look(std::int64_t now_ms) {
-  if (!plat::ReadWindowPixels(window_, &pixels_, &width_, &height_) || width_ <= 0 ||
-      height_ <= 0) {
+  // Reading back costs; a window nobody painted shows what it showed.
+  const std::uint64_t paints = plat::GetWindowPaintCount(window_);
+  if (paints == paints_seen_) {
+    return false;
+  }
+  paints_seen_ = paints;
+  if (!ReadRows()) {
     return false;
   }
   const std::optional<std::uint32_t> stamp = ReadStamp();
@@ -41,14 +47,37 @@ bool FrameWatch::Look(std::int64_t now_ms) {
   return true;
 }
 
+bool FrameWatch::ReadRows() {
+  static_assert(capture_stamp::kBits == kStampRows * capture_stamp::kColumns);
+  plat::RECT client;
+  if (!plat::GetClientRect(window_, &client) || client.right <= 0 || client.bottom <= 0) {
+    return false;
+  }
+  width_ = client.right;
+  height_ = client.bottom;
+  rows_.resize(static_cast<std::size_t>(kRowsRead) * width_);
+  for (int r = 0; r < kRowsRead; ++r) {
+    int y = height_ / 2;
+    if (r < kStampRows) {
+      // The middle of the blocks: scaling and the codec blur only their edges.
+      const capture_stamp::Block block =
+          capture_stamp::BlockOf(r * capture_stamp::kColumns, width_, height_);
+      y = block.y + block.height / 2;
+    }
+    if (!plat::ReadWindowRows(window_, y, 1, rows_.data() + static_cast<std::size_t>(r) * width_,
+                              width_)) {
+      return false;  // resized between the two calls: the next paint tells
+    }
+  }
+  return true;
+}
+
 std::optional<std::uint32_t> FrameWatch::ReadStamp() const {
   std::uint64_t bits = 0;
   for (int i = 0; i < capture_stamp::kBits; ++i) {
     const capture_stamp::Block block = capture_stamp::BlockOf(i, width_, height_);
-    // The middle of the block: scaling and the codec blur only its edges.
-    const int x = block.x + block.width / 2;
-    const int y = block.y + block.height / 2;
-    if (IsLight(pixels_[static_cast<std::size_t>(y) * width_ + x])) {
+    const std::size_t row = static_cast<std::size_t>(i / capture_stamp::kColumns);
+    if (IsLight(rows_[row * width_ + block.x + block.width / 2])) {
       bits |= std::uint64_t{1} << i;
     }
   }
@@ -62,9 +91,9 @@ std::optional<std::uint32_t> FrameWatch::ReadStamp() const {
 std::uint64_t FrameWatch::SampleHash() const {
   std::uint64_t hash = 1469598103934665603ull;
   bool any = false;
-  for (std::size_t i = 0; i < pixels_.size(); i += 61) {
-    any = any || pixels_[i] != 0;
-    hash = (hash ^ pixels_[i]) * 1099511628211ull;
+  for (const std::uint32_t pixel : rows_) {
+    any = any || pixel != 0;
+    hash = (hash ^ pixel) * 1099511628211ull;
   }
   return any ? hash & ~(std::uint64_t{1} << 63) : 0;
 }

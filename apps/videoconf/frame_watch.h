@@ -1,7 +1,7 @@
-// Watches what a window shows, as a viewer would: after each round of
-// painting it reads the window back, counts the pictures it has not shown
-// before and, when they carry the virtual camera's capture-time stamp, how
-// long after capture they appeared.
+// Watches what a window shows, as a viewer would: after each paint into it,
+// it reads back the few rows that tell pictures apart, counts the pictures it
+// has not shown before and, when they carry the virtual camera's
+// capture-time stamp, how long after capture they appeared.
 #pragma once
 
 #include <cstdint>
@@ -16,23 +16,27 @@ class FrameWatch {
  public:
   explicit FrameWatch(plat::HWND window) : window_(window) {}
 
-  // Reads the window back at wall-clock `now_ms`; true when it shows a new picture.
+  // Looks at the window at wall-clock `now_ms` if it has been painted since
+  // the last look; true when it shows a new picture.
   bool Look(std::int64_t now_ms);
 
   std::uint64_t frames() const { return frames_; }
   // Capture-to-window delays of the stamped pictures, in milliseconds.
   const std::vector<double>& latencies_ms() const { return latencies_ms_; }
-  // The last picture read back: top-down 0x00RRGGBB.
-  const std::vector<std::uint32_t>& pixels() const { return pixels_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
 
  private:
+  // The rows read back: the middle row of each row of stamp blocks, then the
+  // picture's middle row.
+  static constexpr int kStampRows = 2;
+  static constexpr int kRowsRead = kStampRows + 1;
+
+  bool ReadRows();
   std::optional<std::uint32_t> ReadStamp() const;
   std::uint64_t SampleHash() const;
 
   plat::HWND window_;
-  std::vector<std::uint32_t> pixels_;
+  std::uint64_t paints_seen_ = 0;
+  std::vector<std::uint32_t> rows_;  // kRowsRead rows of width_, top-down 0x00RRGGBB
   int width_ = 0;
   int height_ = 0;
   std::uint64_t last_hash_ = 0;

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +67,13 @@ double ProcessCpuMs() {
   getrusage(RUSAGE_SELF, &usage);
   return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// A poll timeout that ends at `when`, rounded up so that the loop does not
+// spin in the last millisecond.
+int MillisecondsUntil(Clock::time_point when) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, 1000));
 }
 
 // Where the counted part of the call began.
@@ -206,14 +214,15 @@ int RunPeer(const PeerOptions& options) {
       end = Clock::now() + std::chrono::seconds(options.seconds);
       counted_from = {self_watch.frames(), remote_watch.frames(), ProcessCpuMs()};
     }
-    if (PumpQueue(20) > 0) {
-      const std::int64_t now_ms = plat::WallClockMilliseconds();
-      self_watch.Look(now_ms);
-      remote_watch.Look(now_ms);
-      if (presenter) {
-        presenter->Show(self.hwnd(), self.title());
-        presenter->Show(remote.hwnd(), remote.title());
-      }
+    // Asleep until the queue has work or a timer of ours is due; the
+    // report and the end of the call are the only other wake-ups.
+    PumpQueue(MillisecondsUntil(std::min(next_report, end)));
+    const std::int64_t now_ms = plat::WallClockMilliseconds();
+    if (self_watch.Look(now_ms) && presenter) {
+      presenter->Show(self.hwnd(), self.title());
+    }
+    if (remote_watch.Look(now_ms) && presenter) {
+      presenter->Show(remote.hwnd(), remote.title());
     }
     if (Clock::now() >= next_report) {
       next_report += std::chrono::seconds(1);

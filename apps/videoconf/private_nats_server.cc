@@ -1,5 +1,7 @@
 #include "private_nats_server.h"
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstdlib>
 

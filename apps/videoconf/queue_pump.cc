@@ -1,10 +1,10 @@
 #include "queue_pump.h"
 
+#include <poll.h>
 #include <signal.h>
 
-#include <cerrno>
 #include <csignal>
-#include <vector>
+#include <initializer_list>
 
 #include "plat/message.h"
 
@@ -13,23 +13,22 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 
+constexpr int kPollWithoutFdMs = 10;
+
 void OnStopSignal(int) {
   stop_requested = 1;
 }
 
 }  // namespace
 
-int PumpQueue(int timeout_ms, std::span<pollfd> extra) {
-  std::vector<pollfd> fds;
-  fds.reserve(extra.size() + 1);
-  fds.push_back({plat::GetQueueFd(), POLLIN, 0});
-  fds.insert(fds.end(), extra.begin(), extra.end());
-  if (poll(fds.data(), fds.size(), timeout_ms) < 0 && errno != EINTR) {
-    return 0;
+int PumpQueue(int timeout_ms) {
+  // A signal or a failed poll only ends the wait early: whatever waits is
+  // dispatched all the same.
+  pollfd queue{plat::GetQueueFd(), POLLIN, 0};
+  if (queue.fd < 0 && (timeout_ms < 0 || timeout_ms > kPollWithoutFdMs)) {
+    timeout_ms = kPollWithoutFdMs;  // the queue could not get one: look now and then
   }
-  for (std::size_t i = 0; i < extra.size(); ++i) {
-    extra[i].revents = fds[i + 1].revents;
-  }
+  poll(&queue, 1, timeout_ms);
   int dispatched = 0;
   plat::MSG msg;
   while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {

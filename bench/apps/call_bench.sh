@@ -3,7 +3,8 @@
 # latency of a one-way videoconf call, in super and normal mode, beside two
 # GStreamer processes doing the same work: test source, 32-bit conversion,
 # MPEG-4 without B-frames at the same size, rate and bit rate, RTP over
-# loopback UDP, decode, 32-bit conversion.
+# loopback UDP, decode, 32-bit conversion; and the test source alone, whose
+# cost both senders carry, so that it can be taken off both.
 #   bench_call.sh [ignored benchmark flags]   BENCH_SECONDS (30), VIDEOCONF (program)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,12 +31,25 @@ figure() {
 
 row() { printf '%-7s %-20s %12s %9s %9s\n' "$@"; }
 
+# `$1` CPU milliseconds spread over `$2` frames.
+per_frame() {
+  awk -v c="$1" -v f="$2" 'BEGIN { printf "%.3f", c / f }'
+}
+ratio() {
+  awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'
+}
+minus() {
+  awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a - b }'
+}
+
 videoconf_run() {
   local mode=$1 log=$work/$1.log
   "$program" call --one-way --mode "$mode" --seconds "$seconds" --out "$work/$mode" > "$log" 2>&1 ||
     { echo "videoconf call failed:"; cat "$log"; return 1; }
-  row "$mode" "videoconf sender" "$(figure "$log" A "ms per captured")" "" ""
-  row "$mode" "videoconf receiver" "$(figure "$log" B "ms per received")" \
+  vc_sender=$(figure "$log" A "ms per captured")
+  vc_receiver=$(figure "$log" B "ms per received")
+  row "$mode" "videoconf sender" "$vc_sender" "" ""
+  row "$mode" "videoconf receiver" "$vc_receiver" \
       "$(grep '^B: summary' "$log" | sed -E 's/.*p50 ([0-9]+) ms.*/\1/')" \
       "$(grep '^B: summary' "$log" | sed -E 's/.*p95 ([0-9]+) ms.*/\1/')"
 }
@@ -64,17 +78,52 @@ gstreamer_run() {
   r0=$(cpu_ms $receiver)
   sleep "$seconds"
   local frames=$((fps * seconds))
-  row "$mode" "gstreamer sender" \
-      "$(awk -v c=$(($(cpu_ms $sender) - s0)) -v f=$frames 'BEGIN { printf "%.3f", c / f }')" "n/a" "n/a"
-  row "$mode" "gstreamer receiver" \
-      "$(awk -v c=$(($(cpu_ms $receiver) - r0)) -v f=$frames 'BEGIN { printf "%.3f", c / f }')" "n/a" "n/a"
+  gst_sender=$(per_frame $(($(cpu_ms $sender) - s0)) $frames)
+  gst_receiver=$(per_frame $(($(cpu_ms $receiver) - r0)) $frames)
+  row "$mode" "gstreamer sender" "$gst_sender" "n/a" "n/a"
+  row "$mode" "gstreamer receiver" "$gst_receiver" "n/a" "n/a"
   kill "$sender" "$receiver"
+}
+
+# The test source both senders start from (videoconf's virtual camera is the
+# same videotestsrc), alone.
+source_run() {
+  local mode=$1 width=$2 height=$3 fps=$4
+  gst-launch-1.0 -q videotestsrc is-live=true pattern=ball \
+    ! "video/x-raw,format=YUY2,width=$width,height=$height,framerate=$fps/1" \
+    ! fakesink sync=false > /dev/null 2>&1 &
+  local source=$!
+  pids+=("$source")
+  sleep 2
+  local c0
+  c0=$(cpu_ms $source)
+  sleep "$seconds"
+  test_source=$(per_frame $(($(cpu_ms $source) - c0)) $((fps * seconds)))
+  row "$mode" "test source alone" "$test_source" "n/a" "n/a"
+  kill "$source"
+}
+
+# Sender without the test source, and both sides against GStreamer's.
+compare() {
+  local mode=$1
+  local vc_net gst_net
+  vc_net=$(minus "$vc_sender" "$test_source")
+  gst_net=$(minus "$gst_sender" "$test_source")
+  row "$mode" "sender, no source" "$vc_net" "" ""
+  row "$mode" "gstreamer, no source" "$gst_net" "" ""
+  echo "$mode: sender $(ratio "$vc_net" "$gst_net")x GStreamer's (test source off both)," \
+       "receiver $(ratio "$vc_receiver" "$gst_receiver")x"
 }
 
 echo "one-way call, $seconds s per run; CPU ms per 32-bit frame; glass-to-glass latency ms"
 row mode who "cpu/frame" p50 p95
 videoconf_run super
 gstreamer_run super 352 288 15 100000
+source_run super 352 288 15
+compare super
 videoconf_run normal
 gstreamer_run normal 176 144 20 49000
-echo "targets: sender <= 0.8, receiver <= 0.5 ms per 352x288 frame; glass-to-glass p50 <= 15 ms"
+source_run normal 176 144 20
+compare normal
+echo "targets: sender <= 0.6x and receiver <= 0.8x GStreamer's in both modes; glass-to-glass" \
+     "p50 <= 5 ms; at 352x288, test source off, sender <= 0.55 and receiver <= 0.3 ms per frame"

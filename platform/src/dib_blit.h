@@ -38,8 +38,9 @@ struct SurfaceView {
 };
 
 // Copies what lies in the bitmap, the supplied rows, the source rectangle,
-// the surface and the clip region; pixels are stored as 0x00RRGGBB. Returns
-// how many supplied scan lines fall in the source rectangle.
+// the surface and the clip region; pixels are stored as painted, fourth byte
+// and all (readers of the surface drop it). Returns how many supplied scan
+// lines fall in the source rectangle.
 std::int64_t CopyDibRows(const DibRows& src, const DibPlacement& place, const SurfaceView& dest);
 
 }  // namespace plat::internal

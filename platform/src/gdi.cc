@@ -135,4 +135,14 @@ bool ReadWindowPixels(HWND hwnd, std::vector<std::uint32_t>* pixels, int* width,
   }
 }
 
+std::uint64_t GetWindowPaintCount(HWND hwnd) {
+  const auto surface = WindowRegistry::Instance().SurfaceOf(hwnd);
+  return surface ? surface->paint_count() : 0;
+}
+
+bool ReadWindowRows(HWND hwnd, int top, int count, std::uint32_t* pixels, std::size_t capacity) {
+  const auto surface = WindowRegistry::Instance().SurfaceOf(hwnd);
+  return surface && surface->ReadRows(top, count, pixels, capacity);
+}
+
 }  // namespace plat

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 
 #include "monotonic_clock.h"
 
@@ -18,7 +19,11 @@ bool MessageQueue::Post(const MSG& msg) {
   std::lock_guard lock(mutex_);
   if (closed_ || messages_.size() >= kMaxQueuedMessages)
     return false;
-  messages_.push_back(msg);
+  try {
+    messages_.PushBack(msg);
+  } catch (const std::bad_alloc&) {
+    return false;  // as for a full queue
+  }
   signal_.SetPending(true);
   if (waiting_)
     posted_.notify_one();
@@ -35,12 +40,12 @@ void MessageQueue::PostQuit(int exit_code) {
 
 bool MessageQueue::Peek(const MessageFilter& filter, bool remove, MSG* msg) {
   std::lock_guard lock(mutex_);
-  const auto it = std::find_if(messages_.begin(), messages_.end(),
-                               [&](const MSG& m) { return filter.Accepts(m.hwnd, m.message); });
-  if (it != messages_.end()) {
-    *msg = *it;
+  const std::size_t i =
+      messages_.FindFirst([&](const MSG& m) { return filter.Accepts(m.hwnd, m.message); });
+  if (i < messages_.size()) {
+    *msg = messages_[i];
     if (remove) {
-      messages_.erase(it);
+      messages_.Erase(i);
       UpdateSignalLocked();
     }
     return true;
@@ -72,8 +77,8 @@ bool MessageQueue::TakeTimerLocked(const MessageFilter& filter, bool remove, MSG
 }
 
 bool MessageQueue::HasMatchLocked(const MessageFilter& filter, std::int64_t now_ns) const {
-  if (std::any_of(messages_.begin(), messages_.end(),
-                  [&](const MSG& m) { return filter.Accepts(m.hwnd, m.message); })) {
+  if (messages_.FindFirst([&](const MSG& m) { return filter.Accepts(m.hwnd, m.message); }) <
+      messages_.size()) {
     return true;
   }
   if (quit_code_ && filter.AcceptsQuit())
@@ -126,7 +131,7 @@ void MessageQueue::KillTimers(HWND hwnd) {
 void MessageQueue::Close() {
   std::lock_guard lock(mutex_);
   closed_ = true;
-  messages_.clear();
+  messages_.Clear();
   quit_code_.reset();
   timers_.Clear();
   UpdateSignalLocked();

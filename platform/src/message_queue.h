@@ -4,10 +4,10 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
 
+#include "message_ring.h"
 #include "plat/types.h"
 #include "queue_signal.h"
 #include "timer_list.h"
@@ -60,7 +60,7 @@ class MessageQueue {
   std::condition_variable posted_;
   bool waiting_ = false;  // the owner sleeps in Wait
   bool closed_ = false;
-  std::deque<MSG> messages_;
+  MessageRing messages_;
   std::optional<int> quit_code_;
   TimerList timers_;
   QueueSignal signal_;

@@ -46,24 +46,56 @@ std::int64_t Surface::Paint(const DibRows& src, const DibPlacement& place) {
     return -1;
   std::lock_guard lock(mutex_);
   const SurfaceView view{pixels_.data(), width_, height_, region_.get()};
-  return CopyDibRows(src, place, view);
+  const std::int64_t lines = CopyDibRows(src, place, view);
+  if (lines > 0)
+    ++paint_count_;
+  return lines;
+}
+
+void Surface::CopyRowsLocked(std::int64_t top, std::int64_t count, std::uint32_t* to) const {
+  for (std::int64_t y = top; y < top + count; ++y, to += width_) {
+    const std::uint32_t* from = pixels_.data() + y * width_;
+    // Painting keeps the fourth byte as the painter gave it; it reads as 0.
+    const auto rgb = [](std::uint32_t pixel) { return pixel & 0x00FFFFFFu; };
+    if (!region_) {
+      std::transform(from, from + width_, to, rgb);
+      continue;
+    }
+    // The region's rectangles come in no particular order.
+    std::fill(to, to + width_, 0u);
+    ForEachSpan(region_.get(), y, 0, width_, [&](std::int64_t x0, std::int64_t x1) {
+      std::transform(from + x0, from + x1, to + x0, rgb);
+    });
+  }
 }
 
 bool Surface::Read(std::vector<std::uint32_t>* pixels, int* width, int* height) const {
   if (!host_)
     return false;
   std::lock_guard lock(mutex_);
-  pixels->assign(pixels_.size(), 0);
-  for (std::int64_t y = 0; y < height_; ++y) {
-    const std::uint32_t* from = pixels_.data() + y * width_;
-    std::uint32_t* to = pixels->data() + y * width_;
-    ForEachSpan(region_.get(), y, 0, width_, [&](std::int64_t x0, std::int64_t x1) {
-      std::copy(from + x0, from + x1, to + x0);
-    });
-  }
+  pixels->resize(pixels_.size());
+  CopyRowsLocked(0, height_, pixels->data());
   *width = width_;
   *height = height_;
   return true;
+}
+
+bool Surface::ReadRows(std::int64_t top, std::int64_t count, std::uint32_t* pixels,
+                       std::size_t capacity) const {
+  if (!host_ || pixels == nullptr)
+    return false;
+  std::lock_guard lock(mutex_);
+  if (top < 0 || count < 0 || top + count > height_ ||
+      static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(width_) > capacity) {
+    return false;
+  }
+  CopyRowsLocked(top, count, pixels);
+  return true;
+}
+
+std::uint64_t Surface::paint_count() const {
+  std::lock_guard lock(mutex_);
+  return paint_count_;
 }
 
 void Surface::SetRegion(std::unique_ptr<Region> region) {

@@ -35,6 +35,12 @@ class Surface {
   std::int64_t Paint(const DibRows& src, const DibPlacement& place);
   // Top-down copy of the client area; pixels outside the region read 0.
   bool Read(std::vector<std::uint32_t>* pixels, int* width, int* height) const;
+  // The same for `count` rows from `top` into `capacity` elements; false
+  // when they do not lie in the client area or do not fit.
+  bool ReadRows(std::int64_t top, std::int64_t count, std::uint32_t* pixels,
+                std::size_t capacity) const;
+  // Paints that drew into the pixels so far.
+  std::uint64_t paint_count() const;
 
   // Replaces the window's region (null: none). The old one is freed.
   void SetRegion(std::unique_ptr<Region> region);
@@ -43,12 +49,16 @@ class Surface {
 
  private:
   static int Clamp(int extent);
+  // Rows [top, top + count) into `to`, outside the region 0.
+  void CopyRowsLocked(std::int64_t top, std::int64_t count, std::uint32_t* to) const;
 
   const bool host_;
   mutable std::mutex mutex_;
   int width_ = 0;
   int height_ = 0;
-  std::vector<std::uint32_t> pixels_;  // top-down, width_ x height_
+  // Top-down, width_ x height_, each as painted (bytes blue, green, red, x).
+  std::vector<std::uint32_t> pixels_;
+  std::uint64_t paint_count_ = 0;
   std::unique_ptr<Region> region_;
 };
 

@@ -1,4 +1,4 @@
-// Owning handles for the libavcodec, libavutil and libswscale objects.
+// Owning handles for the libavcodec and libavutil objects.
 #pragma once
 
 #include <memory>
@@ -6,7 +6,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
-#include <libswscale/swscale.h>
 }
 
 namespace vcodec {
@@ -20,14 +19,10 @@ struct FrameFree {
 struct PacketFree {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct SwsFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
 
 // libavcodec's messages for our contexts are shifted this many levels down,
 // so that a damaged stream from a peer does not fill the host's stderr; the

@@ -1,6 +1,5 @@
 #include "mpeg4_decoder.h"
 
-#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -8,6 +7,7 @@ extern "C" {
 }
 
 #include "av_failure.h"
+#include "i420_conversion.h"
 
 namespace vcodec {
 namespace {
@@ -17,11 +17,6 @@ bool LibraryFailure(int error) {
   return error == AVERROR(ENOMEM) || error == AVERROR_BUG || error == AVERROR_BUG2 ||
          error == AVERROR_EXTERNAL;
 }
-
-// Bytes a converted row may run past its width, and what they hold before.
-// The converter writes opaque pixels, so its fourth bytes never equal this.
-constexpr int kRowSlack = 64;
-constexpr std::uint8_t kSpareMark = 0xA5;
 
 }  // namespace
 
@@ -47,9 +42,6 @@ Mpeg4Decoder::Mpeg4Decoder(std::int32_t width, std::int32_t height)
   const int error = avcodec_open2(context_.get(), codec, nullptr);
   if (error < 0)
     ThrowAvError("avcodec_open2 (MPEG-4 decoder)", error);
-
-  bgra_stride_ = (width * 4 + kRowSlack + 63) / 64 * 64;
-  bgra_.resize(static_cast<std::size_t>(bgra_stride_) * height);
 }
 
 bool Mpeg4Decoder::Decode(const std::uint8_t* data, std::uint32_t length, std::uint8_t* picture) {
@@ -90,45 +82,11 @@ bool Mpeg4Decoder::Decode(const std::uint8_t* data, std::uint32_t length, std::u
 }
 
 bool Mpeg4Decoder::Convert(std::uint8_t* picture) {
-  if (frame_->width != width_ || frame_->height != height_)
+  // The MPEG-4 decoder makes 4:2:0 studio-range pictures; anything else is
+  // not a stream of ours.
+  if (frame_->width != width_ || frame_->height != height_ || frame_->format != AV_PIX_FMT_YUV420P)
     return false;
-  // Kept from frame to frame; made anew only when the stream's pixel format
-  // changes.
-  SwsContext* context = sws_getCachedContext(
-      to_bgra_.release(), width_, height_, static_cast<AVPixelFormat>(frame_->format), width_,
-      height_, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  const bool new_context = context != to_bgra_probed_;
-  to_bgra_.reset(context);
-  if (context == nullptr)
-    return false;  // a pixel format the converter does not know
-
-  const int stride = width_ * 4;
-  if (!new_context && direct_) {
-    // Bottom-up rows: the top row goes last in memory.
-    std::uint8_t* top = picture + static_cast<std::ptrdiff_t>(height_ - 1) * stride;
-    const int negative_stride = -stride;
-    return sws_scale(context, frame_->data, frame_->linesize, 0, height_, &top, &negative_stride) ==
-           height_;
-  }
-
-  // libswscale's vector paths write rows in blocks of pixels, past the end of
-  // a row whose width is not a multiple of the block. A new converter writes
-  // into rows of our own whose spare room is marked; where the marks survive,
-  // later frames go straight into the caller's picture.
-  std::fill(bgra_.begin(), bgra_.end(), kSpareMark);
-  std::uint8_t* rows = bgra_.data();
-  if (sws_scale(context, frame_->data, frame_->linesize, 0, height_, &rows, &bgra_stride_) !=
-      height_)
-    return false;
-  direct_ = true;
-  for (std::int32_t y = 0; y < height_; ++y) {
-    const std::uint8_t* row = rows + static_cast<std::size_t>(y) * bgra_stride_;
-    direct_ = direct_ && std::all_of(row + stride, row + bgra_stride_,
-                                     [](std::uint8_t b) { return b == kSpareMark; });
-    std::memcpy(picture + static_cast<std::size_t>(height_ - 1 - y) * stride, row, stride);
-  }
-  to_bgra_probed_ = context;
-  return true;
+  return I420ToBgra({frame_->data, frame_->linesize}, width_, height_, picture);
 }
 
 }  // namespace vcodec

@@ -28,14 +28,6 @@ class Mpeg4Decoder {
   CodecContextPtr context_;
   FramePtr frame_;
   PacketPtr packet_;
-  SwsPtr to_bgra_;
-  // The converter whose writes were measured, and whether it keeps within a
-  // row's width, so that it may write into the caller's picture directly.
-  const SwsContext* to_bgra_probed_ = nullptr;
-  bool direct_ = false;
-  // Converted rows, top-down, each with spare room after it.
-  std::vector<std::uint8_t> bgra_;
-  int bgra_stride_ = 0;
   // The packet's bytes with the zeroed tail the bitstream reader may touch.
   std::vector<std::uint8_t> input_;
 };

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "av_failure.h"
+#include "i420_conversion.h"
 
 namespace vcodec {
 namespace {
@@ -87,12 +88,6 @@ Mpeg4Encoder::Mpeg4Encoder(const CodecParams& params) : params_(params) {
   const int error = av_frame_get_buffer(frame_.get(), 0);
   if (error < 0)
     ThrowAvError("av_frame_get_buffer", error);
-
-  to_yuv_.reset(sws_getContext(params.width, params.height, AV_PIX_FMT_BGRA, params.width,
-                               params.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                               nullptr));
-  if (!to_yuv_)
-    ThrowFailure("sws_getContext: cannot convert BGRA to YUV 4:2:0");
 }
 
 AVCodecContext* Mpeg4Encoder::Coarse() {
@@ -128,13 +123,8 @@ std::uint32_t Mpeg4Encoder::Encode(const std::uint8_t* picture, std::uint8_t* ou
   if (error < 0)
     ThrowAvError("av_frame_make_writable", error);
 
-  // Bottom-up rows: start at the last row in memory and walk backwards.
-  const int stride = params_.width * 4;
-  const std::uint8_t* top = picture + static_cast<std::ptrdiff_t>(params_.height - 1) * stride;
-  const int negative_stride = -stride;
-  if (sws_scale(to_yuv_.get(), &top, &negative_stride, 0, params_.height, frame_->data,
-                frame_->linesize) != params_.height)
-    ThrowFailure("sws_scale: BGRA to YUV 4:2:0 failed");
+  if (!BgraToI420(picture, params_.width, params_.height, {frame_->data, frame_->linesize}))
+    ThrowFailure("BGRA to I420 failed");
 
   const std::uint32_t limit = std::min(capacity, kMaxFrameBytes);
   frame_->pts = pts_++;

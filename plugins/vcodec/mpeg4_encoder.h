@@ -15,8 +15,8 @@ inline constexpr std::uint32_t kMaxFrameBytes = 65535;
 
 class Mpeg4Encoder {
  public:
-  // `params` must be usable. Throws std::runtime_error when libavcodec or
-  // libswscale cannot be set up.
+  // `params` must be usable. Throws std::runtime_error when libavcodec
+  // cannot be set up.
   explicit Mpeg4Encoder(const CodecParams& params);
 
   // Encodes one picture (params.PictureBytes() bytes, rows bottom-up) into
@@ -40,7 +40,6 @@ class Mpeg4Encoder {
   CodecContextPtr coarse_;
   FramePtr frame_;
   PacketPtr packet_;
-  SwsPtr to_yuv_;
   std::int64_t pts_ = 0;
   // The receiver never got the main encoder's last picture, so the next one
   // must not be predicted from it.

@@ -35,28 +35,34 @@ bool PaintFrame(plat::HWND hwnd, const VideoFrame& frame, PaintScratch& scratch)
   if (bytes > kMaxPictureBytes || stride > kMaxPictureBytes)
     throw std::bad_alloc();
 
-  // Not cleared: the scaler writes every pixel of it.
-  if (scratch.size < static_cast<std::size_t>(bytes)) {
-    scratch.pixels.reset();
-    scratch.size = 0;
-    scratch.pixels = MakeAlignedBufferOrThrow(static_cast<std::size_t>(bytes));
-    scratch.size = static_cast<std::size_t>(bytes);
+  // A frame that already is the client area's picture is drawn as it
+  // stands: one pass over its pixels instead of a 1:1 scale and the copy.
+  const std::uint8_t* bits = frame.data;
+  if (w != frame.width || h != frame.height || frame.stride != stride) {
+    // Not cleared: the scaler writes every pixel of it.
+    if (scratch.size < static_cast<std::size_t>(bytes)) {
+      scratch.pixels.reset();
+      scratch.size = 0;
+      scratch.pixels = MakeAlignedBufferOrThrow(static_cast<std::size_t>(bytes));
+      scratch.size = static_cast<std::size_t>(bytes);
+    }
+    VideoFrame picture;
+    picture.data = scratch.pixels.get();
+    picture.stride = static_cast<std::int32_t>(stride);
+    picture.width = static_cast<std::int32_t>(w);
+    picture.height = static_cast<std::int32_t>(h);
+    picture.timestamp = frame.timestamp;
+    // Scaling needs no clamp table; one converter serves every call.
+    static const PixelConverter converter;
+    converter.ScaleNearest(picture, frame);
+    bits = picture.data;
   }
-  const AlignedBuffer& pixels = scratch.pixels;
-  VideoFrame picture;
-  picture.data = pixels.get();
-  picture.stride = static_cast<std::int32_t>(stride);
-  picture.width = static_cast<std::int32_t>(w);
-  picture.height = static_cast<std::int32_t>(h);
-  picture.timestamp = frame.timestamp;
-  // Scaling needs no clamp table; one converter serves every call.
-  static const PixelConverter converter;
-  converter.ScaleNearest(picture, frame);
 
   plat::BITMAPINFO bmi;
   bmi.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
-  bmi.bmiHeader.biWidth = picture.width;
-  bmi.bmiHeader.biHeight = picture.height;  // positive: rows bottom-up, as the frame's
+  bmi.bmiHeader.biWidth = static_cast<std::int32_t>(w);
+  // Positive: rows bottom-up, as the frame's.
+  bmi.bmiHeader.biHeight = static_cast<std::int32_t>(h);
   bmi.bmiHeader.biPlanes = 1;
   bmi.bmiHeader.biBitCount = 32;
   bmi.bmiHeader.biCompression = plat::BI_RGB;
@@ -68,8 +74,7 @@ bool PaintFrame(plat::HWND hwnd, const VideoFrame& frame, PaintScratch& scratch)
   plat::PAINTSTRUCT ps;
   plat::BeginPaint(hwnd, &ps);
   plat::SetDIBitsToDevice(dc, 0, 0, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), 0,
-                          0, 0, static_cast<plat::UINT>(h), pixels.get(), &bmi,
-                          plat::DIB_RGB_COLORS);
+                          0, 0, static_cast<plat::UINT>(h), bits, &bmi, plat::DIB_RGB_COLORS);
   plat::EndPaint(hwnd, &ps);
   plat::ReleaseDC(hwnd, dc);
   return true;

@@ -31,11 +31,8 @@ std::vector<std::uint8_t> MovingPicture(int width, int height, int t) {
 
 double Psnr(const std::vector<std::uint8_t>& a, const std::uint8_t* b, int width, int height) {
   double sum = 0;
-  const std::size_t n = static_cast<std::size_t>(width) * height * 4;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i % 4 == 3)
-      continue;
-    const double d = static_cast<double>(a[i]) - b[i];
+  for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height * 4; ++i) {
+    const double d = i % 4 == 3 ? 0.0 : static_cast<double>(a[i]) - b[i];
     sum += d * d;
   }
   const double mse = sum / (static_cast<double>(width) * height * 3);

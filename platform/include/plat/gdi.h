@@ -2,6 +2,7 @@
 // window's pixels back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -91,5 +92,17 @@ PLAT_API int GetWindowRgn(HWND hwnd, HRGN dest);
 // False for hidden or dead windows.
 PLAT_API bool ReadWindowPixels(HWND hwnd, std::vector<std::uint32_t>* pixels, int* width,
                                int* height);
+
+// How many SetDIBitsToDevice calls have drawn into a host window so far; 0
+// for hidden or dead windows. A host that watches a window reads it back
+// only when this has moved.
+PLAT_API std::uint64_t GetWindowPaintCount(HWND hwnd);
+
+// Reads `count` rows of a host window's client area from row `top` (counted
+// from the top) into `pixels`, which holds count x client width elements,
+// as ReadWindowPixels gives them. False for hidden or dead windows, rows
+// outside the client area or a `pixels` too small (nothing written then).
+PLAT_API bool ReadWindowRows(HWND hwnd, int top, int count, std::uint32_t* pixels,
+                             std::size_t capacity);
 
 }  // namespace plat
