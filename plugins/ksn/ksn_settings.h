@@ -10,6 +10,10 @@
 //   KSN_NATS_CA     a CA certificate file: the connection then requires TLS.
 //   KSN_NATS_CERT, KSN_NATS_KEY  a client certificate chain and its key, for
 //                   servers that verify clients.
+//   KSN_GRACE_MS    how long a session waits for a lost connection (and its
+//                   partner) to come back before it closes; default 10000.
+//   KSN_TEST_DROP_EVERY  a test aid: every n-th message a session sends is
+//                   sealed but not published, as if the bus lost it.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +36,9 @@ struct KsnSettings {
   // A paired member beats this often; silence longer than silence_ms closes.
   int heartbeat_ms = 1000;
   int silence_ms = 3500;
+  int grace_ms = 10000;
+  // A test aid (see above); 0 drops nothing.
+  int drop_every = 0;
 
   static KsnSettings FromEnvironment();
 };

@@ -120,9 +120,15 @@ void NatsLink::SetConnected(bool connected) {
 
 void NatsLink::OnReconnected(natsConnection*, void* closure) {
   auto* self = static_cast<NatsLink*>(closure);
-  MutexLock lock(self->mutex_);
-  self->SetConnected(true);
-  self->last_error_.clear();
+  {
+    MutexLock lock(self->mutex_);
+    self->SetConnected(true);
+    self->last_error_.clear();
+    if (self->stopping_)
+      return;
+  }
+  if (self->listener_)
+    self->listener_->OnConnectionBack();
 }
 
 void NatsLink::OnDisconnected(natsConnection*, void* closure) {
