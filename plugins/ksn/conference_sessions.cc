@@ -16,6 +16,9 @@ namespace {
   throw KSN::exception(text, code);
 }
 
+// Messages kept before they are destroyed together (or at the next tick).
+constexpr std::size_t kSpentBatch = 32;
+
 PairingTiming TimingOf(const KsnSettings& settings) {
   PairingTiming timing;
   timing.heartbeat = std::chrono::milliseconds(settings.heartbeat_ms);
@@ -27,9 +30,23 @@ PairingTiming TimingOf(const KsnSettings& settings) {
 
 ConferenceSessions::ConferenceSessions(const KsnSettings& settings, NatsLink& link,
                                        WakeWindows& wakes)
-    : settings_(settings), timing_(TimingOf(settings)), link_(link), wakes_(wakes) {}
+    : settings_(settings), timing_(TimingOf(settings)), link_(link), wakes_(wakes) {
+  MutexLock lock(mutex_);
+  spent_.reserve(kSpentBatch * 2);
+}
 
-ConferenceSessions::~ConferenceSessions() = default;
+ConferenceSessions::~ConferenceSessions() {
+  MutexLock lock(mutex_);
+  DestroySpent(true);
+}
+
+void ConferenceSessions::DestroySpent(bool all) {
+  if (spent_.size() < (all ? 1 : kSpentBatch))
+    return;
+  for (natsMsg* msg : spent_)
+    natsMsg_Destroy(msg);
+  spent_.clear();
+}
 
 // ------------------------------------------------------------ the host's calls
 
@@ -160,7 +177,9 @@ std::int32_t ConferenceSessions::Recv(const std::string& handle, void* buffer,
   MutexLock lock(mutex_);
   Session& session = *Find(handle);
   const std::size_t room = capacity > INT32_MAX ? INT32_MAX : capacity;
-  return static_cast<std::int32_t>(session.inbound.Read(buffer, room));
+  const std::size_t read = session.inbound.Read(buffer, room, &spent_);
+  DestroySpent(false);
+  return static_cast<std::int32_t>(read);
 }
 
 SessionStats ConferenceSessions::Stats(const std::string& handle) {
@@ -235,6 +254,7 @@ void ConferenceSessions::Tick(std::chrono::steady_clock::time_point now, bool on
             static_cast<unsigned long long>(count));
     }
     out.swap(outbox_);
+    DestroySpent(true);
   }
   Publish(std::move(out));
 }

@@ -47,6 +47,9 @@ void NatsLink::ConnectLoop(std::vector<Standing> standing) {
   natsOptions_SetReconnectedCB(options.get(), &NatsLink::OnReconnected, this);
   natsOptions_SetClosedCB(options.get(), &NatsLink::OnClosed, this);
   natsOptions_SetErrorHandler(options.get(), &NatsLink::OnError, this);
+  // One delivery thread shared by every subscription rather than one each
+  // (two per session): the same single step from cnats's reader to us.
+  natsOptions_UseGlobalMessageDelivery(options.get(), true);
   std::string servers;
   for (const std::string& server : settings_.servers)
     servers += (servers.empty() ? "" : ",") + server;

@@ -180,8 +180,8 @@ void ConferenceSessions::OnConferenceMessage(natsConnection*, natsSubscription*,
       out.swap(self->outbox_);
       self->Publish(std::move(out));
     }
+    self->Spend(msg);
   }
-  natsMsg_Destroy(msg);
 }
 
 void ConferenceSessions::OnSessionMessage(natsConnection*, natsSubscription*, natsMsg* msg,
@@ -208,9 +208,9 @@ void ConferenceSessions::OnSessionMessage(natsConnection*, natsSubscription*, na
       out.swap(self->outbox_);
       self->Publish(std::move(out));
     }
+    if (destroy)
+      self->Spend(msg);
   }
-  if (destroy)
-    natsMsg_Destroy(msg);
 }
 
 }  // namespace ksn
