@@ -76,6 +76,12 @@ struct ConferenceSession {
   bool recv_noticed = false;
   bool removed = false;
   bool legacy_noticed = false;
+  bool told_connected = false;  // the sink heard notifyConnect(0): pairing again is silent
+  // Set while the connection or the partner is gone: closed unless paired again by then.
+  bool rejoining = false;
+  SteadyTime rejoin_by{};
+  std::uint32_t generation_at_loss = 0;
+  std::uint64_t data_sent = 0;  // for the loss hook of tests
   std::uint64_t foreign = 0;
   std::uint64_t lost = 0;
   std::uint64_t unopened = 0;

@@ -16,6 +16,9 @@ namespace {
   throw KSN::exception(text, code);
 }
 
+// Messages kept before they are destroyed together (or at the next tick).
+constexpr std::size_t kSpentBatch = 32;
+
 PairingTiming TimingOf(const KsnSettings& settings) {
   PairingTiming timing;
   timing.heartbeat = std::chrono::milliseconds(settings.heartbeat_ms);
@@ -27,9 +30,23 @@ PairingTiming TimingOf(const KsnSettings& settings) {
 
 ConferenceSessions::ConferenceSessions(const KsnSettings& settings, NatsLink& link,
                                        WakeWindows& wakes)
-    : settings_(settings), timing_(TimingOf(settings)), link_(link), wakes_(wakes) {}
+    : settings_(settings), timing_(TimingOf(settings)), link_(link), wakes_(wakes) {
+  MutexLock lock(mutex_);
+  spent_.reserve(kSpentBatch * 2);
+}
 
-ConferenceSessions::~ConferenceSessions() = default;
+ConferenceSessions::~ConferenceSessions() {
+  MutexLock lock(mutex_);
+  DestroySpent(true);
+}
+
+void ConferenceSessions::DestroySpent(bool all) {
+  if (spent_.size() < (all ? 1 : kSpentBatch))
+    return;
+  for (natsMsg* msg : spent_)
+    natsMsg_Destroy(msg);
+  spent_.clear();
+}
 
 // ------------------------------------------------------------ the host's calls
 
@@ -143,6 +160,9 @@ std::int32_t ConferenceSessions::Send(const std::string& handle, const void* dat
     // Sealed under the lock: the counter and the key belong to the session.
     session.cipher.Seal(FrameKind::kData, buffer.data(), length);
     address = session.pairing.partner_address();
+    // The test hook: sealed, so the partner sees the gap in the counters, but never sent.
+    if (settings_.drop_every > 0 && ++session.data_sent % settings_.drop_every == 0)
+      return static_cast<std::int32_t>(length);
   }
   if (natsConnection_Publish(nc, address.c_str(), buffer.data(), static_cast<int>(buffer.size())) !=
       NATS_OK)
@@ -157,7 +177,9 @@ std::int32_t ConferenceSessions::Recv(const std::string& handle, void* buffer,
   MutexLock lock(mutex_);
   Session& session = *Find(handle);
   const std::size_t room = capacity > INT32_MAX ? INT32_MAX : capacity;
-  return static_cast<std::int32_t>(session.inbound.Read(buffer, room));
+  const std::size_t read = session.inbound.Read(buffer, room, &spent_);
+  DestroySpent(false);
+  return static_cast<std::int32_t>(read);
 }
 
 SessionStats ConferenceSessions::Stats(const std::string& handle) {
@@ -212,6 +234,8 @@ void ConferenceSessions::Tick(std::chrono::steady_clock::time_point now, bool on
   std::vector<Publication> out;
   {
     MutexLock lock(mutex_);
+    // Until cnats has told us it is back, the sessions are not yet rejoined.
+    online = online && !offline_;
     for (auto& [handle, session] : by_handle_) {
       if (online) {
         std::vector<Outgoing> frames;
@@ -219,6 +243,8 @@ void ConferenceSessions::Tick(std::chrono::steady_clock::time_point now, bool on
         Queue(*session, frames);
         ApplyEvent(*session, event);
       }
+      if (session->rejoining && now >= session->rejoin_by)
+        EndRejoin(*session, online);
       // Wakes that found a full queue are tried again.
       if (!session->notices.empty())
         wakes_.Wake(session->window);
@@ -228,24 +254,78 @@ void ConferenceSessions::Tick(std::chrono::steady_clock::time_point now, bool on
             static_cast<unsigned long long>(count));
     }
     out.swap(outbox_);
+    DestroySpent(true);
   }
   Publish(std::move(out));
 }
 
-// Every session rides on the connection; none survives it.
-void ConferenceSessions::OnConnectionLost() {
-  MutexLock lock(mutex_);
-  if (stopping_)
+void ConferenceSessions::Rejoin(Session& session, SteadyTime now) {
+  session.pairing.Restart(now);
+  session.cipher.Renew();
+  Queue(session, {session.pairing.Hello(now)});
+}
+
+// Pairing again clears `rejoining`: a session still marked is closed, even
+// one that looks paired because its connection never came back to say otherwise.
+void ConferenceSessions::EndRejoin(Session& session, bool online) {
+  session.rejoining = false;
+  const Phase phase = session.pairing.phase();
+  if (phase == Phase::kClosed || phase == Phase::kRefused)
     return;
-  Log("lost the connection to the NATS server; closing %zu session(s)", by_handle_.size());
+  std::vector<Outgoing> frames;
+  session.pairing.Close(&frames);
+  if (online)
+    Queue(session, frames);
+  const char* text = online ? kPartnerGoneText : kConnectionLostText;
+  Log("%s; closing a session", text);
+  AddNotice(session, {Notice::kClose, online ? kPeerSilent : kConnectionLost, text});
+}
+
+// Every session rides on the connection: each is held for the grace period
+// and closed only if it has not paired again by then.
+void ConferenceSessions::OnConnectionLost() {
+  const auto now = std::chrono::steady_clock::now();
+  MutexLock lock(mutex_);
+  if (stopping_ || offline_)
+    return;
+  offline_ = true;
+  Log("lost the connection to the NATS server; holding %zu session(s) for %d ms", by_handle_.size(),
+      settings_.grace_ms);
   for (auto& [handle, session] : by_handle_) {
     const Phase phase = session->pairing.phase();
     if (phase == Phase::kClosed || phase == Phase::kRefused)
       continue;
-    std::vector<Outgoing> ignored;  // nobody to say BYE to without a connection
-    session->pairing.Close(&ignored);
-    AddNotice(*session, {Notice::kClose, kConnectionLost, kConnectionLostText});
+    if (!session->rejoining) {
+      session->rejoining = true;
+      session->rejoin_by = now + std::chrono::milliseconds(settings_.grace_ms);
+    }
+    session->generation_at_loss = session->pairing.generation();
   }
+}
+
+void ConferenceSessions::OnConnectionBack() {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<Publication> hello;
+  {
+    MutexLock lock(mutex_);
+    if (stopping_ || !offline_)
+      return;
+    offline_ = false;
+    Log("back on the NATS server; pairing %zu session(s) again", by_handle_.size());
+    for (auto& [handle, session] : by_handle_) {
+      const Phase phase = session->pairing.phase();
+      if (phase == Phase::kClosed || phase == Phase::kRefused)
+        continue;
+      // One that never paired just goes on waiting.
+      if (!session->told_connected)
+        session->rejoining = false;
+      // A partner that got here first has started the pairing over already.
+      if (session->pairing.generation() == session->generation_at_loss)
+        Rejoin(*session, now);
+    }
+    hello.swap(outbox_);
+  }
+  Publish(std::move(hello));
 }
 
 std::vector<natsSubscription*> ConferenceSessions::Stop() {

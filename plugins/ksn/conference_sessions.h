@@ -52,7 +52,10 @@ class ConferenceSessions final : public ConnectionListener {
   void Tick(std::chrono::steady_clock::time_point now, bool online);
   // On the owner thread of `window`: hands each of its sessions' notices to the sink.
   void Deliver(plat::HWND window);
+  // A lost connection holds every session for the grace period; once it is
+  // back, each pairs again with fresh keys.
   void OnConnectionLost() override;
+  void OnConnectionBack() override;
 
   // Says BYE to every partner and forgets every session; returns the
   // subscriptions for the link to destroy once cnats is quiet.
@@ -85,9 +88,21 @@ class ConferenceSessions final : public ConnectionListener {
   void HandleControl(Session& session, const FrameHeader& frame, const char* reply)
       VC_REQUIRES(mutex_);
   void ApplyEvent(Session& session, PairingEvent event) VC_REQUIRES(mutex_);
+  // Starts the session's pairing over with a fresh key and says HELLO.
+  void Rejoin(Session& session, SteadyTime now) VC_REQUIRES(mutex_);
+  // Past the grace period: closes a session that has not paired again.
+  void EndRejoin(Session& session, bool online) VC_REQUIRES(mutex_);
   void AddNotice(Session& session, Notice notice) VC_REQUIRES(mutex_);
   void Queue(Session& session, const std::vector<Outgoing>& frames) VC_REQUIRES(mutex_);
   void Publish(std::vector<Publication> frames);
+  // Keeps a message that is done with for the next batch.
+  void Spend(natsMsg* msg) VC_REQUIRES(mutex_) {
+    spent_.push_back(msg);
+    DestroySpent(false);
+  }
+  // Destroys the batch once it is full, or whatever is kept with `all`
+  // (cheap enough under the lock: cnats only queues them).
+  void DestroySpent(bool all) VC_REQUIRES(mutex_);
 
   const KsnSettings settings_;
   const PairingTiming timing_;
@@ -101,7 +116,11 @@ class ConferenceSessions final : public ConnectionListener {
   std::unordered_map<std::string, std::shared_ptr<Session>> by_address_ VC_GUARDED_BY(mutex_);
   std::vector<Publication> outbox_ VC_GUARDED_BY(mutex_);  // filled under the lock, sent after it
   std::vector<std::shared_ptr<Session>> stopped_ VC_GUARDED_BY(mutex_);
+  // Messages done with, destroyed together: one wake of cnats's freeing
+  // thread per batch rather than one per message.
+  std::vector<natsMsg*> spent_ VC_GUARDED_BY(mutex_);
   bool stopping_ VC_GUARDED_BY(mutex_) = false;
+  bool offline_ VC_GUARDED_BY(mutex_) = false;  // between a drop and cnats's reconnect
 };
 
 }  // namespace ksn

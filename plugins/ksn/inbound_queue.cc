@@ -20,7 +20,7 @@ bool InboundQueue::Push(natsMsg* msg, std::size_t skip) {
   return true;
 }
 
-std::size_t InboundQueue::Read(void* out, std::size_t capacity) {
+std::size_t InboundQueue::Read(void* out, std::size_t capacity, std::vector<natsMsg*>* spent) {
   auto* dest = static_cast<char*>(out);
   std::size_t copied = 0;
   while (copied < capacity && !entries_.empty()) {
@@ -31,7 +31,7 @@ std::size_t InboundQueue::Read(void* out, std::size_t capacity) {
     front_read_ += n;
     queued_bytes_ -= n;
     if (front_read_ == front.length) {
-      natsMsg_Destroy(front.msg);
+      spent->push_back(front.msg);
       entries_.pop_front();
       front_read_ = 0;
     }

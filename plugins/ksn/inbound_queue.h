@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 namespace ksn {
 
@@ -23,8 +24,11 @@ class InboundQueue {
   // Takes ownership of `msg`; its bytes past `skip` are the payload. False
   // when it was dropped for want of room.
   bool Push(natsMsg* msg, std::size_t skip);
-  // Copies up to `capacity` bytes in arrival order; returns how many.
-  std::size_t Read(void* out, std::size_t capacity);
+  // Copies up to `capacity` bytes in arrival order; returns how many. The
+  // messages read to the end go to `spent`, for the caller to destroy in a
+  // batch (cnats frees each destroyed message on a thread of its own, which
+  // it wakes for every one that comes alone).
+  std::size_t Read(void* out, std::size_t capacity, std::vector<natsMsg*>* spent);
   void Clear();
 
   bool empty() const { return entries_.empty(); }

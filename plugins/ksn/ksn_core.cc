@@ -1,5 +1,6 @@
 #include "ksn_core.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -12,7 +13,11 @@
 namespace ksn {
 namespace {
 
-constexpr auto kTickPeriod = std::chrono::milliseconds(100);
+// Heartbeats are the finest thing the ticker times (silence, HELLOs and
+// grace periods are coarser): twice a heartbeat period is enough.
+std::chrono::milliseconds TickPeriodOf(const KsnSettings& settings) {
+  return std::chrono::milliseconds(std::max(10, settings.heartbeat_ms / 2));
+}
 
 std::unique_ptr<ConsoleDoor> OpenConsole(const KsnSettings& settings) {
   std::string error;
@@ -26,6 +31,7 @@ std::unique_ptr<ConsoleDoor> OpenConsole(const KsnSettings& settings) {
 
 KsnCore::KsnCore(const KsnSettings& settings)
     : member_((SodiumReady(), RandomId())),
+      tick_period_(TickPeriodOf(settings)),
       link_(settings, &sessions_),
       sessions_(settings, link_, wakes_),
       registry_(
@@ -48,7 +54,7 @@ void KsnCore::Start() {
 void KsnCore::TickLoop() {
   MutexLock lock(mutex_);
   while (
-      !changed_.wait_for(lock, kTickPeriod, [this]() VC_REQUIRES(mutex_) { return stopping_; })) {
+      !changed_.wait_for(lock, tick_period_, [this]() VC_REQUIRES(mutex_) { return stopping_; })) {
     lock.unlock();
     sessions_.Tick(std::chrono::steady_clock::now(), link_.ready());
     registry_.RetryWakes();

@@ -5,11 +5,12 @@
 //
 // Threads: the host's threads call the public operations; cnats's threads
 // deliver messages and connection events; a ticker thread beats and watches
-// for silence. Notifications and registry calls reach the host only through
-// the wake window of the thread that opened the session or registered the
-// object (owner_dispatch.h). Each part keeps its own lock.
+// for silence, twice a heartbeat period. Notifications and registry calls reach the host only
+// through the wake window of the thread that opened the session or registered the object
+// (owner_dispatch.h). Each part keeps its own lock.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -62,6 +63,7 @@ class KsnCore final : public WakeTarget, public std::enable_shared_from_this<Ksn
   void TickLoop();
 
   const std::uint64_t member_;
+  const std::chrono::milliseconds tick_period_;
   WakeWindows wakes_;
   NatsLink link_;
   ConferenceSessions sessions_;

@@ -8,11 +8,12 @@ namespace ksn {
 
 // notifyConnect / notifyClose codes (0 in notifyConnect: connected).
 enum SessionCode : std::uint32_t {
-  kSessionFull = 1,     // notifyConnect: two members already hold the handle
-  kClosedByPeer = 2,    // notifyClose: the other member closed the session
-  kPeerSilent = 3,      // notifyClose: no sign of the other member for a while
-  kConnectionLost = 4,  // notifyClose: the connection to the NATS server broke
-  kOldFraming = 5,      // notifyConnect: a member on the framing before sealing was refused
+  kSessionFull = 1,   // notifyConnect: two members already hold the handle
+  kClosedByPeer = 2,  // notifyClose: the other member closed the session
+  kPeerSilent = 3,    // notifyClose: no sign of the other member for a while
+  kConnectionLost =
+      4,  // notifyClose: the connection to the NATS server broke for longer than the grace period
+  kOldFraming = 5,  // notifyConnect: a member on the framing before sealing was refused
 };
 
 // kSessionFull comes as notifyConnect and then notifyClose, so that the host
@@ -22,7 +23,10 @@ inline constexpr char kOldFramingText[] =
     "refused a member on an older framing (version 1): both members need this version";
 inline constexpr char kClosedByPeerText[] = "closed by the other member";
 inline constexpr char kPeerSilentText[] = "the other member went silent";
-inline constexpr char kConnectionLostText[] = "connection to the NATS server lost";
+inline constexpr char kConnectionLostText[] =
+    "connection to the NATS server lost for longer than the grace period";
+inline constexpr char kPartnerGoneText[] =
+    "the other member did not come back within the grace period";
 
 // KSN::exception codes thrown by OpenSession, CloseSession, Send, Recv and
 // IsConnected. 5013 (unsupported) is the diagnostic objects' own.

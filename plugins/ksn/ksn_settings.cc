@@ -1,5 +1,6 @@
 #include "ksn_settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace ksn {
@@ -40,6 +41,10 @@ KsnSettings KsnSettings::FromEnvironment() {
   settings.cert_file = Env("KSN_NATS_CERT");
   settings.key_file = Env("KSN_NATS_KEY");
   settings.console_key = Env("KSN_CONSOLE_KEY");
+  const std::string grace = Env("KSN_GRACE_MS");
+  if (!grace.empty())
+    settings.grace_ms = std::max(0, std::atoi(grace.c_str()));
+  settings.drop_every = std::max(0, std::atoi(Env("KSN_TEST_DROP_EVERY").c_str()));
   return settings;
 }
 

@@ -13,6 +13,10 @@
 //   KSN_CONSOLE_KEY the console key (console_auth.h): the key itself, or the
 //                   path of a file holding it. Without one, the peer's console
 //                   is not reachable over NATS.
+//   KSN_GRACE_MS    how long a session waits for a lost connection (and its
+//                   partner) to come back before it closes; default 10000.
+//   KSN_TEST_DROP_EVERY  a test aid: every n-th message a session sends is
+//                   sealed but not published, as if the bus lost it.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +40,9 @@ struct KsnSettings {
   // A paired member beats this often; silence longer than silence_ms closes.
   int heartbeat_ms = 1000;
   int silence_ms = 3500;
+  int grace_ms = 10000;
+  // A test aid (see above); 0 drops nothing.
+  int drop_every = 0;
 
   static KsnSettings FromEnvironment();
 };

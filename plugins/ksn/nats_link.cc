@@ -40,6 +40,9 @@ void NatsLink::ConnectLoop(std::vector<Standing> standing) {
   natsOptions_SetReconnectedCB(options.get(), &NatsLink::OnReconnected, this);
   natsOptions_SetClosedCB(options.get(), &NatsLink::OnClosed, this);
   natsOptions_SetErrorHandler(options.get(), &NatsLink::OnError, this);
+  // One delivery thread shared by every subscription rather than one each
+  // (two per session): the same single step from cnats's reader to us.
+  natsOptions_UseGlobalMessageDelivery(options.get(), true);
   const std::string servers = ServerListText(settings_);
 
   MutexLock lock(mutex_);
@@ -121,9 +124,15 @@ void NatsLink::SetConnected(bool connected) {
 
 void NatsLink::OnReconnected(natsConnection*, void* closure) {
   auto* self = static_cast<NatsLink*>(closure);
-  MutexLock lock(self->mutex_);
-  self->SetConnected(true);
-  self->last_error_.clear();
+  {
+    MutexLock lock(self->mutex_);
+    self->SetConnected(true);
+    self->last_error_.clear();
+    if (self->stopping_)
+      return;
+  }
+  if (self->listener_)
+    self->listener_->OnConnectionBack();
 }
 
 void NatsLink::OnDisconnected(natsConnection*, void* closure) {

@@ -20,10 +20,12 @@
 
 namespace ksn {
 
-// Told when the connection drops: every session rides on it.
+// Told when the connection drops and when cnats has it back (subscriptions
+// in place again): every session rides on it.
 class ConnectionListener {
  public:
   virtual void OnConnectionLost() = 0;
+  virtual void OnConnectionBack() = 0;
 
  protected:
   ~ConnectionListener() = default;

@@ -70,6 +70,15 @@ SessionCipher::SessionCipher(const unsigned char* rx, const unsigned char* tx) :
   std::memcpy(tx_, tx, sizeof tx_);
 }
 
+void SessionCipher::Renew() {
+  sodium_memzero(rx_, sizeof rx_);
+  sodium_memzero(tx_, sizeof tx_);
+  crypto_kx_keypair(public_key_.data(), secret_key_);
+  agreed_ = false;
+  sent_ = 0;
+  window_ = ReplayWindow();
+}
+
 SessionCipher::~SessionCipher() {
   sodium_memzero(secret_key_, sizeof secret_key_);
   sodium_memzero(rx_, sizeof rx_);

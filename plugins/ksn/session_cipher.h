@@ -44,6 +44,9 @@ class SessionCipher {
   // for a key that gives no usable secret.
   bool Agree(const PublicKey& partner, bool lower);
   bool agreed() const { return agreed_; }
+  // Wipes the agreed keys and makes a fresh pair, for pairing again: no key
+  // or counter of the old pairing is ever used again.
+  void Renew();
 
   // `frame` holds kSealedOverhead bytes and then `length` payload bytes:
   // writes the header, the inner kind and the tag, and encrypts in place.

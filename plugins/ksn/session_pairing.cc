@@ -38,6 +38,15 @@ PairingEvent SessionPairing::OnFrame(const FrameHeader& frame, const char* reply
     *foreign = true;
     return PairingEvent::kNone;
   }
+  // A key we have left behind is someone replaying the past.
+  if (frame.key != partner_key_ && Retired(frame.key)) {
+    *foreign = true;
+    return PairingEvent::kNone;
+  }
+  // The partner lost its connection and started over with a fresh key.
+  if (phase_ == Phase::kPaired && from == partner_ && frame.key != partner_key_ &&
+      (frame.kind == FrameKind::kHello || frame.kind == FrameKind::kPropose))
+    Restart(now);
   const std::string address = reply;
   const bool from_partner = partner_ == from && phase_ != Phase::kWaiting;
   switch (phase_) {
@@ -161,6 +170,27 @@ void SessionPairing::Close(std::vector<Outgoing>* out) {
   if (phase_ == Phase::kPaired || phase_ == Phase::kProposing)
     out->push_back({FrameKind::kBye, partner_, partner_address_, partner_key_});
   phase_ = Phase::kClosed;
+}
+
+void SessionPairing::Restart(SteadyTime now) {
+  if (partner_key_ != PublicKey{}) {
+    retired_[retired_next_] = partner_key_;
+    retired_next_ = (retired_next_ + 1) % retired_.size();
+  }
+  ++generation_;
+  phase_ = Phase::kWaiting;
+  partner_ = 0;
+  partner_address_.clear();
+  partner_key_ = {};
+  phase_since_ = last_heard_ = last_beat_ = now;
+}
+
+bool SessionPairing::Retired(const PublicKey& key) const {
+  for (const PublicKey& old : retired_) {
+    if (old != PublicKey{} && old == key)
+      return true;
+  }
+  return false;
 }
 
 }  // namespace ksn

@@ -6,8 +6,15 @@
 // answers BUSY, so pairs never cross. A paired member answers FULL to anyone
 // else, beats every heartbeat period, and gives up on a partner silent for
 // longer than the silence limit.
+//
+// A member that lost its connection starts over with a fresh key (Restart)
+// and says HELLO again. Its partner takes a HELLO or PROPOSE from it that
+// carries a key never seen from it before as that new start, and pairs
+// again; keys it has left behind are ignored, so a replayed old HELLO does
+// nothing.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -55,6 +62,12 @@ class SessionPairing {
   PairingEvent OnTick(SteadyTime now, std::vector<Outgoing>* out);
   // Ends the session; says BYE to a partner or to the member being asked.
   void Close(std::vector<Outgoing>* out);
+  // Back to waiting after a lost connection, the partner's key retired; the
+  // caller renews its own key and says HELLO. Also done by OnFrame when the
+  // partner has started over.
+  void Restart(SteadyTime now);
+  // Counts the restarts: the caller renews its key whenever it moves.
+  std::uint32_t generation() const { return generation_; }
 
   Phase phase() const { return phase_; }
   std::uint64_t self() const { return self_; }
@@ -64,6 +77,7 @@ class SessionPairing {
 
  private:
   void Pair(const FrameHeader& frame, const std::string& address, SteadyTime now);
+  bool Retired(const PublicKey& key) const;
 
   std::uint64_t self_;
   PairingTiming timing_;
@@ -75,6 +89,9 @@ class SessionPairing {
   SteadyTime last_hello_;
   SteadyTime last_heard_;
   SteadyTime last_beat_;
+  std::uint32_t generation_ = 0;
+  std::array<PublicKey, 8> retired_{};  // keys of partners we started over from
+  std::size_t retired_next_ = 0;
 };
 
 }  // namespace ksn

@@ -48,6 +48,14 @@ void ConferenceSessions::ApplyEvent(Session& session, PairingEvent event) {
         AddNotice(session, {Notice::kClose, kClosedByPeer, kClosedByPeerText});
         return;
       }
+      session.rejoining = false;
+      // The host was told once; a pairing again after a lost connection is
+      // only a gap in the stream to it.
+      if (session.told_connected) {
+        Log("paired again with the other member");
+        return;
+      }
+      session.told_connected = true;
       AddNotice(session, {Notice::kConnect, 0, ""});
       return;
     case PairingEvent::kRefused:
@@ -70,10 +78,20 @@ void ConferenceSessions::HandleControl(Session& session, const FrameHeader& fram
                                        const char* reply) {
   std::vector<Outgoing> frames;
   bool foreign = false;
+  const std::uint32_t generation = session.pairing.generation();
   const PairingEvent event =
       session.pairing.OnFrame(frame, reply, std::chrono::steady_clock::now(), &frames, &foreign);
   if (foreign)
     ++session.foreign;
+  // The partner started over: our answer goes out under a fresh key.
+  if (session.pairing.generation() != generation) {
+    session.cipher.Renew();
+    if (!session.rejoining) {
+      session.rejoining = true;
+      session.rejoin_by =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.grace_ms);
+    }
+  }
   Queue(session, frames);
   ApplyEvent(session, event);
 }
@@ -162,8 +180,8 @@ void ConferenceSessions::OnConferenceMessage(natsConnection*, natsSubscription*,
       out.swap(self->outbox_);
       self->Publish(std::move(out));
     }
+    self->Spend(msg);
   }
-  natsMsg_Destroy(msg);
 }
 
 void ConferenceSessions::OnSessionMessage(natsConnection*, natsSubscription*, natsMsg* msg,
@@ -190,9 +208,9 @@ void ConferenceSessions::OnSessionMessage(natsConnection*, natsSubscription*, na
       out.swap(self->outbox_);
       self->Publish(std::move(out));
     }
+    if (destroy)
+      self->Spend(msg);
   }
-  if (destroy)
-    natsMsg_Destroy(msg);
 }
 
 }  // namespace ksn

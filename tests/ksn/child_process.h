@@ -21,6 +21,7 @@ class ChildProcess {
   // The next line holding `text` within `timeout_ms`, empty if none.
   std::string WaitLine(const std::string& text, int timeout_ms);
   void Kill();
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
