@@ -227,6 +227,10 @@ int RunPeer(const PeerOptions& options) {
     if (Clock::now() >= next_report) {
       next_report += std::chrono::seconds(1);
       const SocketTraffic traffic = MeasureTraffic(nats_port);
+      // A reconnect opens a new socket whose counters start again from zero.
+      const auto since = [](std::uint64_t now, std::uint64_t before) {
+        return now >= before ? now - before : now;
+      };
       const auto& delays = remote_watch.latencies_ms();
       const std::vector<double> recent(delays.begin() + static_cast<std::ptrdiff_t>(last.latencies),
                                        delays.end());
@@ -234,10 +238,12 @@ int RunPeer(const PeerOptions& options) {
           "%s: captured %llu fps, sent %llu fps, received %llu fps, %llu kbit/s out, %llu kbit/s "
           "in, latency %s ms\n",
           name.c_str(), static_cast<unsigned long long>(self_watch.frames() - last.captured),
-          static_cast<unsigned long long>(traffic.packets_out - last.traffic.packets_out),
+          static_cast<unsigned long long>(since(traffic.packets_out, last.traffic.packets_out)),
           static_cast<unsigned long long>(remote_watch.frames() - last.received),
-          static_cast<unsigned long long>((traffic.bytes_out - last.traffic.bytes_out) * 8 / 1000),
-          static_cast<unsigned long long>((traffic.bytes_in - last.traffic.bytes_in) * 8 / 1000),
+          static_cast<unsigned long long>(since(traffic.bytes_out, last.traffic.bytes_out) * 8 /
+                                          1000),
+          static_cast<unsigned long long>(since(traffic.bytes_in, last.traffic.bytes_in) * 8 /
+                                          1000),
           recent.empty() ? "-" : std::to_string(static_cast<int>(Percentile(recent, 50))).c_str());
       std::fflush(stdout);
       last = {self_watch.frames(), remote_watch.frames(), delays.size(), traffic};
