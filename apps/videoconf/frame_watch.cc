@@ -57,7 +57,7 @@ bool FrameWatch::ReadRows() {
   height_ = client.bottom;
   rows_.resize(static_cast<std::size_t>(kRowsRead) * width_);
   for (int r = 0; r < kRowsRead; ++r) {
-    int y = height_ / 2;
+    int y = (2 * (r - kStampRows) + 1) * height_ / (2 * kSampleRows);
     if (r < kStampRows) {
       // The middle of the blocks: scaling and the codec blur only their edges.
       const capture_stamp::Block block =

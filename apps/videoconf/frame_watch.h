@@ -25,10 +25,12 @@ class FrameWatch {
   const std::vector<double>& latencies_ms() const { return latencies_ms_; }
 
  private:
-  // The rows read back: the middle row of each row of stamp blocks, then the
-  // picture's middle row.
+  // The rows read back: the middle row of each row of stamp blocks, then rows
+  // spread evenly over the picture, close enough that a small moving object
+  // (the virtual camera's ball, without stamps) always crosses one.
   static constexpr int kStampRows = 2;
-  static constexpr int kRowsRead = kStampRows + 1;
+  static constexpr int kSampleRows = 16;
+  static constexpr int kRowsRead = kStampRows + kSampleRows;
 
   bool ReadRows();
   std::optional<std::uint32_t> ReadStamp() const;
