@@ -43,7 +43,9 @@ VideoConfManager::VideoConfManager() : VideoConfManager(VideoConfManagerSetup{})
 // The timer base is made first (its window and tick), then the fields take
 // their initial values; the steps below follow in this order.
 VideoConfManager::VideoConfManager(const VideoConfManagerSetup& setup)
-    : frame_sender_(setup.encoder_factory), session_setup_(setup.session) {
+    : frame_sender_(setup.encoder_factory),
+      clock_source_(setup.clock ? setup.clock : COMM::RealClock()),
+      session_setup_(setup.session) {
   SetUpDebugLog(setup.log_dir);
   RefreshClock();
   ResetRecorder();
@@ -72,7 +74,7 @@ void VideoConfManager::SetUpDebugLog(const std::optional<std::string>& log_dir) 
 }
 
 void VideoConfManager::RefreshClock() {
-  clock_ = ClockStamp::Now();
+  clock_ = clock_source_->Now();
 }
 
 // The valve counts frames in the current 100 ms slot and the nine before it.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/video_cap_t.h"
+#include "common/clock.h"
 #include "common/clock_stamp.h"
 #include "common/ref_ptr.h"
 #include "common/video_frame.h"
@@ -42,6 +43,8 @@ struct VideoConfManagerSetup {
   VideoConfSessionSetup session;
   // Where the two sending streams take their encoders from.
   CodecFactory encoder_factory = &CreateLibraryCodec;
+  // What the cached clock is read from, at construction and on every tick.
+  std::shared_ptr<COMM::Clock> clock = COMM::RealClock();
 };
 
 // Lives on the host's thread: it is built, driven, ticked and destroyed there,
@@ -167,6 +170,7 @@ class VideoConfManager final : public IVideoConfManager,
   // The encoders, their buffers, the small picture and frame_seq_.
   FrameSender frame_sender_;
   std::unique_ptr<VideoWnds> self_wnds_;
+  std::shared_ptr<COMM::Clock> clock_source_;
   ClockStamp clock_;
   std::vector<IVideoConfObserver*> observers_;  // the host's, in registration order
   SessionTable sessions_;
