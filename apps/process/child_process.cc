@@ -227,6 +227,16 @@ void ChildProcess::Stop(int grace_ms) {
   }
 }
 
+ProgramRun RunProgram(const std::vector<std::string>& args, const StartOptions& options,
+                      int timeout_ms) {
+  ProgramRun run;
+  std::unique_ptr<ChildProcess> child = ChildProcess::Start(args, options, &run.output);
+  const std::optional<int> status = child ? child->Wait(timeout_ms, &run.output) : std::nullopt;
+  if (status && WIFEXITED(*status))
+    run.exit_code = WEXITSTATUS(*status);
+  return run;
+}
+
 std::string DescribeExit(int status) {
   if (WIFSIGNALED(status))
     return "was killed (signal " + std::to_string(WTERMSIG(status)) + ")";

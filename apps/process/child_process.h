@@ -71,6 +71,15 @@ class ChildProcess {
   std::optional<int> status_;
 };
 
+// A program run to its end within `timeout_ms` (killed at the deadline): its
+// output, and its exit code when it exited by itself.
+struct ProgramRun {
+  std::optional<int> exit_code;
+  std::string output;
+};
+ProgramRun RunProgram(const std::vector<std::string>& args, const StartOptions& options,
+                      int timeout_ms);
+
 // One line describing how a wait status ended: "exited with 3", "was killed (signal 9)".
 std::string DescribeExit(int status);
 

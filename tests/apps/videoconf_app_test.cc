@@ -13,13 +13,12 @@
 
 #include "process/child_process.h"
 #include "process/nats_server.h"
-#include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using vc_process::ChildProcess;
-using vc_test::RunProgram;
+using vc_process::RunProgram;
 
 constexpr char kProgram[] = VIDEOCONF_PROGRAM;
 // What a call or a peer may take at most, setup and teardown included.
@@ -80,7 +79,7 @@ Picture Describe(const std::string& path) {
 
 TEST(VideoconfProgram, FiveSecondCallShowsEachSideThePicturesOfTheOther) {
   vc_test::TempDir out;
-  const vc_test::ProgramRun run = RunProgram(
+  const vc_process::ProgramRun run = RunProgram(
       {kProgram, "call", "--seconds", "5", "--mode", "normal", "--out", out.path().string()},
       {.merge_stderr = true, .env = {}}, kRunMs);
   const std::string& output = run.output;
@@ -126,7 +125,7 @@ TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
     words.insert(words.begin(), {kProgram, "ctl"});
     return RunProgram(words, options, kRunMs);
   };
-  vc_test::ProgramRun reply = ctl({"get", "help"});
+  vc_process::ProgramRun reply = ctl({"get", "help"});
   EXPECT_EQ(reply.exit_code, 0) << reply.output;
   EXPECT_NE(reply.output.find("session_list"), std::string::npos) << reply.output;
   reply = ctl({"get", "session_list"});

@@ -44,10 +44,8 @@ inline void PumpFor(std::chrono::milliseconds duration) {
 
 inline int CountWindowsOfClass(const std::string& class_name) {
   int count = 0;
-  for (const plat::HWND window : plat::EnumWindows()) {
-    if (plat::GetClassName(window) == class_name)
-      ++count;
-  }
+  for (const plat::HWND window : plat::EnumWindows())
+    count += plat::GetClassName(window) == class_name;
   return count;
 }
 
@@ -58,10 +56,7 @@ inline bool ClassIsFree(const char* class_name) {
   wc.lpfnWndProc = &plat::DefWindowProc;
   wc.hInstance = plat::GetModuleHandle(nullptr);
   wc.lpszClassName = class_name;
-  if (plat::RegisterClass(&wc) == 0)
-    return false;
-  plat::UnregisterClass(class_name, wc.hInstance);
-  return true;
+  return plat::RegisterClass(&wc) != 0 && plat::UnregisterClass(class_name, wc.hInstance);
 }
 
 }  // namespace vc_test
