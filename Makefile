@@ -2,10 +2,12 @@
 # videoconf program and runs a 10-second call between two processes.
 # `make test` installs what is missing, configures, builds and runs every
 # test; `make test-asan` does the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer (with short fuzz runs).
+# UndefinedBehaviorSanitizer (with short fuzz runs); `make test-tsan` runs the
+# threaded tests (capture, peer network, manager, host program) under
+# ThreadSanitizer.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test build-asan test-asan bench fuzz clean
+.PHONY: all deps build demo test build-asan test-asan build-tsan test-tsan bench fuzz clean
 
 all: build
 
@@ -32,6 +34,13 @@ build-asan: deps
 
 test-asan: build-asan
 	ctest --preset asan
+
+build-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+
+test-tsan: build-tsan
+	ctest --preset tsan
 
 bench: deps
 	cmake --preset release

@@ -10,7 +10,14 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_compile_options(-Wthread-safety)
 endif()
 
-if(VC_SANITIZE)
+# VC_SANITIZE: ON for AddressSanitizer with UndefinedBehaviorSanitizer,
+# "thread" for ThreadSanitizer (the two cannot share a build). Either way the
+# sanitizer's runtime comes with the executable, which is what the
+# `if(NOT VC_SANITIZE)` of the libraries' link checks ask.
+if(VC_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(VC_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
@@ -44,16 +51,54 @@ function(vc_add_subdirectories parent)
   endforeach()
 endfunction()
 
-# vc_add_test(name SOURCES ... [LIBS ...] [LABELS ...])
-# One GoogleTest executable; each test case becomes one ctest test.
+# Every test ends within its timeout: quick ones by default, the slow ones
+# (real processes, servers, cameras) with a longer one they ask for, never
+# past five minutes, so that no hung wait holds a run for ctest's default
+# of 25 minutes.
+set(VC_TEST_TIMEOUT 60)
+set(VC_TEST_TIMEOUT_MAX 300)
+
+function(vc_checked_timeout out value)
+  if(NOT value MATCHES "^[0-9]+$" OR value EQUAL 0 OR value GREATER VC_TEST_TIMEOUT_MAX)
+    message(FATAL_ERROR "test timeout '${value}' is not within 1..${VC_TEST_TIMEOUT_MAX} s")
+  endif()
+  set(${out} ${value} PARENT_SCOPE)
+endfunction()
+
+# vc_add_test(name SOURCES ... [LIBS ...] [LABELS label] [TIMEOUT seconds])
+# One GoogleTest executable; each test case becomes one ctest test, each with
+# the timeout (VC_TEST_TIMEOUT when none is given). One label only:
+# gtest_discover_tests would split a list into property names.
 function(vc_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT ${VC_TEST_TIMEOUT})
+  endif()
+  vc_checked_timeout(timeout ${ARG_TIMEOUT})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} vc_test_support GTest::gmock GTest::gtest_main)
+  # A test without a label of its own is labelled with its area (tests/capture:
+  # capture, platform/tests: platform), so that `ctest -L` picks areas; and
+  # every property has a value, since an empty one would drop out of the
+  # list and shift the next name into its place.
+  if(NOT ARG_LABELS)
+    file(RELATIVE_PATH area ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    string(REGEX REPLACE "^tests/|/tests$" "" ARG_LABELS "${area}")
+  endif()
+  set(properties ENVIRONMENT "${VC_TEST_ENV}" TIMEOUT ${timeout} LABELS "${ARG_LABELS}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${VC_TEST_ENV}" LABELS "${ARG_LABELS}" TIMEOUT 300)
+    PROPERTIES ${properties})
+endfunction()
+
+# Tests declared with add_test rather than vc_add_test start with the
+# default timeout; a set_tests_properties after them may give their own.
+function(add_test)
+  _add_test(${ARGV})
+  if(ARGV0 STREQUAL "NAME")
+    set_tests_properties(${ARGV1} PROPERTIES TIMEOUT ${VC_TEST_TIMEOUT})
+  endif()
 endfunction()
 
 # vc_add_bench(name SOURCES ... [LIBS ...])
@@ -83,6 +128,11 @@ function(vc_add_fuzzer name)
       COMMAND ${CMAKE_COMMAND} -E env ${VC_TEST_ENV}
               sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${VC_FUZZ_SECONDS} -print_final_stats=1 '${work}' ${seed}"
               $<TARGET_FILE:${name}>)
-    set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+    # The run itself plus the start and the corpus's first pass.
+    math(EXPR timeout "${VC_FUZZ_SECONDS} + 90")
+    if(timeout GREATER VC_TEST_TIMEOUT_MAX)
+      set(timeout ${VC_TEST_TIMEOUT_MAX})
+    endif()
+    set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT ${timeout})
   endif()
 endfunction()

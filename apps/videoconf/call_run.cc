@@ -12,15 +12,18 @@
 #include <vector>
 
 #include "capture/capture_time_stamp.h"
-#include "child_process.h"
 #include "plat/kernel.h"
-#include "private_nats_server.h"
+#include "process/child_process.h"
+#include "process/nats_server.h"
 #include "queue_pump.h"
 
 namespace videoconf_app {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using vc_process::ChildProcess;
+using vc_process::DescribeExit;
+using vc_process::NatsServer;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "videoconf call: %s\n", message.c_str());
@@ -74,19 +77,19 @@ int RunCall(const PeerOptions& options, bool one_way) {
   }
   // The virtual cameras of both peers stamp their capture times.
   setenv(capture_stamp::kEnvironmentVariable, "1", 1);
-  PrivateNatsServer server;
+  std::unique_ptr<NatsServer> server;
   const char* given = std::getenv("KSN_NATS_URL");
   if (given == nullptr || *given == '\0') {
-    server = StartPrivateNatsServer(&error);
-    if (!server.process) {
-      return Fail(error);
+    server = NatsServer::Start({}, &error);
+    if (!server) {
+      return Fail(error + "; install nats-server or set KSN_NATS_URL to a running server");
     }
-    setenv("KSN_NATS_URL", server.url.c_str(), 1);
-    std::printf("call: private NATS server at %s\n", server.url.c_str());
+    setenv("KSN_NATS_URL", server->url().c_str(), 1);
+    std::printf("call: private NATS server at %s\n", server->url().c_str());
   }
 
   std::array<Peer, 2> peers{Peer{"A", nullptr}, Peer{"B", nullptr}};
-  peers[0].process = ChildProcess::Start(PeerArgs(options, "A", "new", false), false, &error);
+  peers[0].process = ChildProcess::Start(PeerArgs(options, "A", "new", false), {}, &error);
   if (!peers[0].process) {
     return Fail(error);
   }
@@ -111,7 +114,7 @@ int RunCall(const PeerOptions& options, bool one_way) {
   std::printf("call: conference %s, %d s, %s mode\n", cid.c_str(), options.seconds,
               options.super ? "super (352x288, 15 fps)" : "normal (176x144, 20 fps)");
   std::fflush(stdout);
-  peers[1].process = ChildProcess::Start(PeerArgs(options, "B", cid, one_way), false, &error);
+  peers[1].process = ChildProcess::Start(PeerArgs(options, "B", cid, one_way), {}, &error);
   if (!peers[1].process) {
     return Fail(error);
   }
@@ -121,22 +124,22 @@ int RunCall(const PeerOptions& options, bool one_way) {
   std::array<std::optional<int>, 2> exits;
   std::optional<Clock::time_point> first_exit;
   bool server_reported = false;
-  bool stopping = false;
+  std::optional<Clock::time_point> stopping;
   while (!exits[0] || !exits[1]) {
     std::vector<pollfd> fds;
     for (Peer& peer : peers) {
       fds.push_back({peer.process->output_fd(), POLLIN, 0});
     }
-    if (server.process) {
-      fds.push_back({server.process->output_fd(), POLLIN, 0});
+    if (server) {
+      fds.push_back({server->process().output_fd(), POLLIN, 0});
     }
     poll(fds.data(), fds.size(), 100);
-    if (server.process) {
-      server.process->ReadLines();
-      if (!server_reported && server.process->Poll()) {
+    if (server) {
+      server->process().ReadLines();
+      if (!server_reported && server->process().Poll()) {
         server_reported = true;
         std::printf("call: the NATS server %s during the call\n",
-                    DescribeExit(*server.process->Poll()).c_str());
+                    DescribeExit(*server->process().Poll()).c_str());
       }
     }
     for (std::size_t i = 0; i < peers.size(); ++i) {
@@ -154,15 +157,19 @@ int RunCall(const PeerOptions& options, bool one_way) {
     // when we are asked to stop) is ended: nothing is left running.
     const bool partner_gone = first_exit && Clock::now() - *first_exit > std::chrono::seconds(10);
     if (!stopping && (StopRequested() || Clock::now() > deadline || partner_gone)) {
-      stopping = true;
+      stopping = Clock::now();
       for (Peer& peer : peers) {
         peer.process->Signal(SIGTERM);
       }
     }
+    // A peer that does not end when asked is killed.
+    if (stopping && Clock::now() - *stopping > std::chrono::seconds(10)) {
+      for (Peer& peer : peers) {
+        peer.process->Signal(SIGKILL);
+      }
+    }
   }
-  if (server.process) {
-    server.process->Stop(2000);
-  }
+  server.reset();
 
   bool both = true;
   for (std::size_t i = 0; i < peers.size(); ++i) {

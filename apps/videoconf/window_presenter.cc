@@ -1,7 +1,7 @@
 #include "window_presenter.h"
 
 #ifdef VC_HAVE_X11
-#include "plat/x11_presenter.h"
+#include "x11_presenter.h"
 #endif
 
 namespace videoconf_app {
@@ -11,21 +11,21 @@ namespace {
 
 class X11WindowPresenter final : public WindowPresenter {
  public:
-  explicit X11WindowPresenter(std::unique_ptr<plat::X11Presenter> presenter)
+  explicit X11WindowPresenter(std::unique_ptr<X11Presenter> presenter)
       : presenter_(std::move(presenter)) {}
   void Show(plat::HWND window, const std::string& title) override {
     presenter_->Present(window, title);
   }
 
  private:
-  std::unique_ptr<plat::X11Presenter> presenter_;
+  std::unique_ptr<X11Presenter> presenter_;
 };
 
 }  // namespace
 
 std::unique_ptr<WindowPresenter> MakeX11Presenter(int row, std::string* error) {
   // Rows of windows 300 pixels apart keep two peers on one screen apart.
-  std::unique_ptr<plat::X11Presenter> presenter = plat::X11Presenter::Open(0, row * 300, error);
+  std::unique_ptr<X11Presenter> presenter = X11Presenter::Open(0, row * 300, error);
   if (!presenter) {
     return nullptr;
   }

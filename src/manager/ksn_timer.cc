@@ -27,6 +27,7 @@ timer::timer() {
 }
 
 timer::~timer() {
+  VC_DCHECK_RUN_ON(&checker_);
   if (!timer_window_)
     return;
   plat::KillTimer(timer_window_, kTimerId);
@@ -49,6 +50,10 @@ plat::LRESULT timer::WindowProc(plat::HWND window, plat::UINT message, plat::WPA
         return 0;
       if (plat::GetWindowThreadProcessId(window, nullptr) != plat::GetCurrentThreadId())
         return 0;
+      // A stale link to another thread's timer is left alone.
+      if (!self->checker_.IsCurrent())
+        return 0;
+      VC_DCHECK_RUN_ON(&self->checker_);
       if (self->timer_window_ != window) {
         // A stale link to a timer that lives in another window: forget it.
         plat::SetWindowLongPtr(window, plat::GWL_USERDATA, 0);

@@ -2,6 +2,7 @@
 // hidden window while that thread pumps its messages.
 #pragma once
 
+#include "common/thread_checker.h"
 #include "plat/types.h"
 
 namespace ksn {
@@ -23,7 +24,10 @@ class timer {
   virtual void OnTimer() = 0;
 
   // Null once destroyed (or when the window could not be made).
-  plat::HWND timer_window() const { return timer_window_; }
+  plat::HWND timer_window() const {
+    VC_DCHECK_RUN_ON(&checker_);
+    return timer_window_;
+  }
 
  protected:
   // Registers the window class, creates the hidden window and starts the timer.
@@ -31,15 +35,20 @@ class timer {
 
   // Teardown has begun: ticks that still arrive are discarded, while the
   // window and its timer live on until the destructor.
-  void HoldTicks() { ticks_held_ = true; }
+  void HoldTicks() {
+    VC_DCHECK_RUN_ON(&checker_);
+    ticks_held_ = true;
+  }
 
  private:
   static plat::LRESULT WindowProc(plat::HWND window, plat::UINT message, plat::WPARAM wparam,
                                   plat::LPARAM lparam);
 
-  plat::HWND timer_window_ = 0;
+  // The thread that made the object: its window, its ticks and its end are there.
+  COMM::ThreadChecker checker_;
+  plat::HWND timer_window_ VC_GUARDED_BY(checker_) = 0;
   const char* class_name_ = kClassName;
-  bool ticks_held_ = false;
+  bool ticks_held_ VC_GUARDED_BY(checker_) = false;
 };
 
 }  // namespace ksn

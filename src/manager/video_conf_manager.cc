@@ -44,7 +44,9 @@ VideoConfManager::VideoConfManager() : VideoConfManager(VideoConfManagerSetup{})
 // The timer base is made first (its window and tick), then the fields take
 // their initial values; the steps below follow in this order.
 VideoConfManager::VideoConfManager(const VideoConfManagerSetup& setup)
-    : frame_sender_(setup.encoder_factory), session_setup_(setup.session) {
+    : frame_sender_(setup.encoder_factory),
+      clock_source_(setup.clock ? setup.clock : COMM::RealClock()),
+      session_setup_(setup.session) {
   SetUpDebugLog(setup.log_dir);
   RefreshClock();
   ResetRecorder();
@@ -74,7 +76,7 @@ void VideoConfManager::SetUpDebugLog(const std::optional<std::string>& log_dir) 
 }
 
 void VideoConfManager::RefreshClock() {
-  clock_ = ClockStamp::Now();
+  clock_ = clock_source_->Now();
 }
 
 // The valve counts frames in the current 100 ms slot and the nine before it.
@@ -172,6 +174,7 @@ void VideoConfManager::UnloadKSN() {
 }
 
 void VideoConfManager::OnTimer() {
+  VC_DCHECK_RUN_ON(&checker_);
   RefreshClock();
 }
 
@@ -180,12 +183,14 @@ const char* VideoConfManager::GetName() {
 }
 
 void VideoConfManager::Set(const char* key, const std::string& value) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (key == nullptr)
     return;
   ConsoleSet(key, value);
 }
 
 std::string VideoConfManager::Get(const char* key) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (key == nullptr)
     return {};
   try {
@@ -197,6 +202,7 @@ std::string VideoConfManager::Get(const char* key) {
 }
 
 VideoConfSession* VideoConfManager::FindSession(const std::string& cid) const {
+  VC_DCHECK_RUN_ON(&checker_);
   const auto it = sessions_.find(cid);
   return it == sessions_.end() ? nullptr : it->second.get();
 }
@@ -217,6 +223,7 @@ void VideoConfManager::TellObservers(Call call) {
 // for a window or a picture leaves the call without effect.
 
 void VideoConfManager::AddSelfVideoWindow(plat::HWND window, plat::HRGN region) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::AddSelfVideoWindow]");
   if (!self_wnds_)
     return;
@@ -231,6 +238,7 @@ void VideoConfManager::AddSelfVideoWindow(plat::HWND window, plat::HRGN region) 
 
 void VideoConfManager::AddSessionVideoWindow(const std::string& cid, plat::HWND window,
                                              plat::HRGN region) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::AddSessionVideoWindow] cid=%s", cid.c_str());
   VideoConfSession* session = FindSession(cid);
   if (session == nullptr)
@@ -244,18 +252,21 @@ void VideoConfManager::AddSessionVideoWindow(const std::string& cid, plat::HWND 
 }
 
 bool VideoConfManager::ShowCameraPropertyPage() {
+  VC_DCHECK_RUN_ON(&checker_);
   if (!capture_)
     return false;
   return capture_->ShowCameraProperties();
 }
 
 void VideoConfManager::CreateCid(std::string& cid) {
+  VC_DCHECK_RUN_ON(&checker_);
   std::string text = plat::CreateUuidText();
   if (!text.empty())
     cid = std::move(text);
 }
 
 bool VideoConfManager::CloseVideo() {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::CloseVideo]");
   if (!capture_)
     return false;
@@ -265,10 +276,12 @@ bool VideoConfManager::CloseVideo() {
 }
 
 bool VideoConfManager::Reserved5(std::uint32_t) {
+  VC_DCHECK_RUN_ON(&checker_);
   return true;
 }
 
 void VideoConfManager::CloseVideoSession(const std::string& cid) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::CloseVideoSession] cid=%s", cid.c_str());
   if (cid.empty())
     return;
@@ -280,12 +293,14 @@ void VideoConfManager::Reserved7(std::uint32_t, std::uint32_t) {}
 void VideoConfManager::Reserved8(std::uint32_t) {}
 
 std::string VideoConfManager::Reserved9() {
+  VC_DCHECK_RUN_ON(&checker_);
   return "dummy";
 }
 
 void VideoConfManager::Reserved10(std::uint32_t, std::uint32_t) {}
 
 bool VideoConfManager::GetVideoCameraDrivers(DeviceList& devices) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (!capture_)
     return false;
   std::vector<ListedDevice> found;
@@ -296,24 +311,29 @@ bool VideoConfManager::GetVideoCameraDrivers(DeviceList& devices) {
 }
 
 bool VideoConfManager::IsKSNReady() {
+  VC_DCHECK_RUN_ON(&checker_);
   return ksn_control_ && ksn_control_->IsReady();
 }
 
 // A lost camera is no longer open; until it is back, it is being opened.
 bool VideoConfManager::IsVideoOpening() {
+  VC_DCHECK_RUN_ON(&checker_);
   return video_opening_ || (video_opened_ && capture_ && capture_->IsLost());
 }
 
 bool VideoConfManager::IsVideoOpened() {
+  VC_DCHECK_RUN_ON(&checker_);
   return video_opened_ && !(capture_ && capture_->IsLost());
 }
 
 bool VideoConfManager::Reserved15() {
+  VC_DCHECK_RUN_ON(&checker_);
   return true;
 }
 
 bool VideoConfManager::OpenVideoSession(std::uint32_t, std::uint32_t, const std::string& cid,
                                         std::int32_t kind) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::OpenVideoSession] cid=%s", cid.c_str());
   if (kind != 0 && kind != 1)
     return false;
@@ -339,6 +359,7 @@ bool VideoConfManager::OpenVideoSession(std::uint32_t, std::uint32_t, const std:
 }
 
 bool VideoConfManager::RepaintVideoWindow(const std::string& cid, plat::HWND window) {
+  VC_DCHECK_RUN_ON(&checker_);
   VideoWnds* wnds = nullptr;
   COMM::RefPtr<VideoConfSession> session;
   if (cid.empty()) {
@@ -360,15 +381,18 @@ bool VideoConfManager::RepaintVideoWindow(const std::string& cid, plat::HWND win
 }
 
 bool VideoConfManager::PauseVideo(std::uint32_t) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::PauseVideo]");
   return CloseVideo();
 }
 
 bool VideoConfManager::Reserved19(std::string) {
+  VC_DCHECK_RUN_ON(&checker_);
   return true;
 }
 
 void VideoConfManager::RegisterObserver(IVideoConfObserver* observer) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (observer == nullptr ||
       std::find(observers_.begin(), observers_.end(), observer) != observers_.end())
     return;
@@ -379,12 +403,14 @@ void VideoConfManager::RegisterObserver(IVideoConfObserver* observer) {
 }
 
 void VideoConfManager::RemoveSelfVideoWindow(plat::HWND window) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::RemoveSelfVideoWindow]");
   if (self_wnds_)
     self_wnds_->RemoveWindow(window);
 }
 
 void VideoConfManager::RemoveSessionVideoWindow(const std::string& cid, plat::HWND window) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::RemoveSessionVideoWindow] cid=%s", cid.c_str());
   if (VideoConfSession* session = FindSession(cid))
     session->RemoveWindow(window);
@@ -393,6 +419,7 @@ void VideoConfManager::RemoveSessionVideoWindow(const std::string& cid, plat::HW
 // The valve remembers the mode: 15 is super's, anything else (the initial
 // 100 among them) resumes the normal one.
 bool VideoConfManager::ResumeVideo(std::uint32_t) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::ResumeVideo]");
   if (out_bw_valve_ == kSuperValve)
     return SetToSuperVideo();
@@ -400,6 +427,7 @@ bool VideoConfManager::ResumeVideo(std::uint32_t) {
 }
 
 void VideoConfManager::UnregisterObserver(IVideoConfObserver* observer) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (observer == nullptr)
     return;
   const auto it = std::find(observers_.begin(), observers_.end(), observer);
@@ -408,6 +436,7 @@ void VideoConfManager::UnregisterObserver(IVideoConfObserver* observer) {
 }
 
 bool VideoConfManager::RecordToAVIFile(const std::string& path, const std::string& seconds) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (!capture_)
     return false;
   return capture_->StartRecording(path, DecimalValue(seconds));
@@ -415,6 +444,7 @@ bool VideoConfManager::RecordToAVIFile(const std::string& path, const std::strin
 
 // The encoders read the rate from the capture object with every frame.
 bool VideoConfManager::SetVideoBitRate(std::int32_t bit_rate) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (!capture_)
     return false;
   capture_->set_bit_rate(bit_rate);
@@ -423,6 +453,7 @@ bool VideoConfManager::SetVideoBitRate(std::int32_t bit_rate) {
 
 bool VideoConfManager::SetCameraParameter(const std::string& width, const std::string& height,
                                           const std::string& frame_rate) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::SetCameraParameter] %s*%s*%s", width.c_str(), height.c_str(),
             frame_rate.c_str());
   if (!capture_)
@@ -443,6 +474,7 @@ void VideoConfManager::Reserved29(std::uint32_t, std::uint32_t) {}
 // The stream changes even when the camera then fails to open; the valve
 // only on success.
 bool VideoConfManager::SetToNormalVideo() {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::SetToNormalVideo]");
   if (!capture_)
     return false;
@@ -456,6 +488,7 @@ bool VideoConfManager::SetToNormalVideo() {
 }
 
 bool VideoConfManager::SetToSuperVideo() {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::SetToSuperVideo]");
   if (!capture_)
     return false;
@@ -470,6 +503,7 @@ bool VideoConfManager::SetToSuperVideo() {
 
 // 0 for size and rate keeps the capture object's current ones.
 void VideoConfManager::SetVideoCameraDriver(const std::string& driver) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::SetVideoCameraDriver] driver=%s", driver.c_str());
   if (!capture_)
     return;
@@ -480,6 +514,7 @@ void VideoConfManager::SetVideoCameraDriver(const std::string& driver) {
 }
 
 bool VideoConfManager::Reserved33(std::uint32_t) {
+  VC_DCHECK_RUN_ON(&checker_);
   return true;
 }
 
@@ -487,6 +522,7 @@ bool VideoConfManager::Reserved33(std::uint32_t) {
 // Handlers other objects of the module call.
 
 void VideoConfManager::OnKSNSessionReady(const std::string& cid) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::OnKSNSessionReady] cid=%s", cid.c_str());
   if (closing_all_)
     return;
@@ -501,6 +537,7 @@ void VideoConfManager::OnKeyFrameRequest(const std::string& cid) {
 }
 
 void VideoConfManager::OnKSNSessionClose(const std::string& cid) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(14, "[VideoConfManager::OnKSNSessionClose] cid=%s", cid.c_str());
   if (closing_all_)
     return;
@@ -516,6 +553,7 @@ void VideoConfManager::OnRecordSecondsLeft(std::int32_t seconds) {}
 
 // The preview shows every frame, whether or not it is sent.
 bool VideoConfManager::OnFrame(const VideoFrame* frame) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (frame == nullptr)
     return false;
   recorder_.add_in(1, clock_);
@@ -530,6 +568,7 @@ bool VideoConfManager::OnFrame(const VideoFrame* frame) {
 }
 
 bool VideoConfManager::EncodeAndSendFrame(const VideoFrame& frame) {
+  VC_DCHECK_RUN_ON(&checker_);
   SendSettings settings;
   settings.video_type = video_type_;
   settings.out_bw_valve = out_bw_valve_;

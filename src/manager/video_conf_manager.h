@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "capture/video_cap_t.h"
+#include "common/clock.h"
 #include "common/clock_stamp.h"
 #include "common/ref_ptr.h"
+#include "common/thread_checker.h"
 #include "common/video_frame.h"
 #include "external/ksn_control.h"
 #include "external/ksn_object.h"
@@ -43,12 +45,14 @@ struct VideoConfManagerSetup {
   VideoConfSessionSetup session;
   // Where the two sending streams take their encoders from.
   CodecFactory encoder_factory = &CreateLibraryCodec;
+  // What the cached clock is read from, at construction and on every tick.
+  std::shared_ptr<COMM::Clock> clock = COMM::RealClock();
 };
 
 // Lives on the host's thread: it is built, driven, ticked and destroyed there,
-// and takes no lock. The bases' order is fixed: the host holds the manager as
-// its first base, the tick comes from the second, the library's registry sees
-// the third; the conferences report through the last.
+// and takes no lock; debug builds check every entry. The bases' order is fixed: the host holds the
+// manager as its first base, the tick comes from the second, the library's registry sees the third;
+// the conferences report through the last.
 class VideoConfManager final : public IVideoConfManager,
                                public ksn::timer,
                                public ksn::object,
@@ -126,57 +130,68 @@ class VideoConfManager final : public IVideoConfManager,
   bool EncodeAndSendFrame(const VideoFrame& frame);
 
   // The cached clock: refreshed at construction and on every tick.
-  const ClockStamp& clock() const { return clock_; }
+  const ClockStamp& clock() const {
+    VC_DCHECK_RUN_ON(&checker_);
+    return clock_;
+  }
 
   // The open conference of that id, null when there is none.
   VideoConfSession* FindSession(const std::string& cid) const;
   // The local preview's windows; null when they could not be made.
-  const VideoWnds* self_wnds() const { return self_wnds_.get(); }
+  const VideoWnds* self_wnds() const {
+    VC_DCHECK_RUN_ON(&checker_);
+    return self_wnds_.get();
+  }
 
  private:
   // Construction, after the timer base and the fields' initial values.
-  void SetUpDebugLog(const std::optional<std::string>& log_dir);
-  void RefreshClock();
-  void ResetRecorder();
-  void LoadKSN(const VideoConfManagerSetup& setup);
-  void CreateCapture();
-  void RegisterWithKSN();
+  void SetUpDebugLog(const std::optional<std::string>& log_dir) VC_REQUIRES(checker_);
+  void RefreshClock() VC_REQUIRES(checker_);
+  void ResetRecorder() VC_REQUIRES(checker_);
+  void LoadKSN(const VideoConfManagerSetup& setup) VC_REQUIRES(checker_);
+  void CreateCapture() VC_REQUIRES(checker_);
+  void RegisterWithKSN() VC_REQUIRES(checker_);
 
   // Destruction, before the fields go in reverse order and the timer base last.
-  void UnregisterFromKSN();
-  void FreeBitstreams();
-  void CloseAllSessions();
-  void DestroyCapture();
-  void UnloadKSN();
+  void UnregisterFromKSN() VC_REQUIRES(checker_);
+  void FreeBitstreams() VC_REQUIRES(checker_);
+  void CloseAllSessions() VC_REQUIRES(checker_);
+  void DestroyCapture() VC_REQUIRES(checker_);
+  void UnloadKSN() VC_REQUIRES(checker_);
 
   // Tells every observer registered now, in registration order; one that is
   // unregistered meanwhile (by an observer before it) is skipped.
   template <typename Call>
-  void TellObservers(Call call);
+  void TellObservers(Call call) VC_REQUIRES(checker_);
 
+  // The host's thread, where the manager was made.
+  COMM::ThreadChecker checker_;
   // Declared ahead of the control object, whose code it holds: members go
   // in reverse order, so the object is released before the library unloads,
   // even when construction fails half-way.
-  LoadedLibrary ksn_module_;
-  COMM::RefPtr<KSNControl> ksn_control_;
-  std::unique_ptr<VideoCapT<VideoConfManager>> capture_;
-  std::string camera_driver_;
-  bool video_opened_ = false;
-  bool video_opening_ = false;
+  LoadedLibrary ksn_module_ VC_GUARDED_BY(checker_);
+  COMM::RefPtr<KSNControl> ksn_control_ VC_GUARDED_BY(checker_);
+  std::unique_ptr<VideoCapT<VideoConfManager>> capture_ VC_GUARDED_BY(checker_);
+  std::string camera_driver_ VC_GUARDED_BY(checker_);
+  bool video_opened_ VC_GUARDED_BY(checker_) = false;
+  bool video_opening_ VC_GUARDED_BY(checker_) = false;
   // Frames captured and frames sent, over the last second in 100 ms slots.
-  bandwith_recorder recorder_{1000, 5};
-  std::int32_t video_type_ = 255;     // 0 normal stream, 1 small, other: none
-  std::uint32_t out_bw_valve_ = 100;  // most frames sent in one second
+  bandwith_recorder recorder_ VC_GUARDED_BY(checker_){1000, 5};
+  std::int32_t video_type_ VC_GUARDED_BY(checker_) = 255;  // 0 normal stream, 1 small, other: none
+  std::uint32_t out_bw_valve_ VC_GUARDED_BY(checker_) = 100;  // most frames sent in one second
   // The encoders, their buffers, the small picture and frame_seq_.
-  FrameSender frame_sender_;
-  std::unique_ptr<VideoWnds> self_wnds_;
-  ClockStamp clock_;
-  std::vector<IVideoConfObserver*> observers_;  // the host's, in registration order
-  SessionTable sessions_;
-  VideoConfSessionSetup session_setup_;  // what each new conference is made with
+  FrameSender frame_sender_ VC_GUARDED_BY(checker_);
+  std::unique_ptr<VideoWnds> self_wnds_ VC_GUARDED_BY(checker_);
+  std::shared_ptr<COMM::Clock> clock_source_ VC_GUARDED_BY(checker_);
+  ClockStamp clock_ VC_GUARDED_BY(checker_);
+  std::vector<IVideoConfObserver*> observers_
+      VC_GUARDED_BY(checker_);  // the host's, in registration order
+  SessionTable sessions_ VC_GUARDED_BY(checker_);
+  VideoConfSessionSetup session_setup_
+      VC_GUARDED_BY(checker_);  // what each new conference is made with
   // Set once the conferences are being closed for good: what they still
   // report then reaches no observer.
-  bool closing_all_ = false;
+  bool closing_all_ VC_GUARDED_BY(checker_) = false;
 };
 
 }  // namespace kalo::video

@@ -2,77 +2,27 @@
 // other side's pictures, and the console of a running peer over NATS.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <chrono>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "nats_server.h"
+#include "process/child_process.h"
+#include "process/nats_server.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-std::string Program() {
-  return VIDEOCONF_PROGRAM;
-}
+using vc_process::ChildProcess;
+using vc_process::RunProgram;
 
-// Runs a shell command; its stdout and stderr together, and its exit code.
-std::string Shell(const std::string& command, int* code) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  char chunk[4096];
-  for (std::size_t n = 0; pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-    output.append(chunk, n);
-  const int status = pipe != nullptr ? pclose(pipe) : -1;
-  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return output;
-}
-
-// A process started through the shell, which says its pid and then becomes
-// the program; its output is read line by line, and it is ended with the object.
-class Started {
- public:
-  explicit Started(const std::string& command)
-      : pipe_(popen(("echo $$; exec " + command + " 2>&1").c_str(), "r")) {
-    const std::string pid = Line();
-    pid_ = std::atoi(pid.c_str());
-  }
-  ~Started() {
-    if (pid_ > 0)
-      kill(pid_, SIGTERM);
-    if (pipe_ != nullptr)
-      status_ = pclose(pipe_);
-  }
-  // The next line without its '\n'; empty at the end.
-  std::string Line() {
-    char line[4096] = {};
-    if (pipe_ == nullptr || std::fgets(line, sizeof line, pipe_) == nullptr)
-      return "";
-    std::string text = line;
-    if (!text.empty() && text.back() == '\n')
-      text.pop_back();
-    return text;
-  }
-  pid_t pid() const { return pid_; }
-  // Waits for the end; true when it ended by itself with `code`.
-  bool EndsWith(int code) {
-    while (!Line().empty()) {
-    }
-    status_ = pclose(pipe_);
-    pipe_ = nullptr;
-    pid_ = 0;
-    return WIFEXITED(status_) && WEXITSTATUS(status_) == code;
-  }
-
- private:
-  FILE* pipe_;
-  pid_t pid_ = 0;
-  int status_ = 0;
-};
+constexpr char kProgram[] = VIDEOCONF_PROGRAM;
+// What a call or a peer may take at most, setup and teardown included.
+constexpr int kRunMs = 90000;
 
 // Decodes the program's own PNGs (one IDAT, filter 0, 8-bit RGB) into
 // luma values, top-down.
@@ -129,10 +79,11 @@ Picture Describe(const std::string& path) {
 
 TEST(VideoconfProgram, FiveSecondCallShowsEachSideThePicturesOfTheOther) {
   vc_test::TempDir out;
-  int code = -1;
-  const std::string output =
-      Shell(Program() + " call --seconds 5 --mode normal --out " + out.path().string(), &code);
-  EXPECT_EQ(code, 0) << output;
+  const vc_process::ProgramRun run = RunProgram(
+      {kProgram, "call", "--seconds", "5", "--mode", "normal", "--out", out.path().string()},
+      {.merge_stderr = true, .env = {}}, kRunMs);
+  const std::string& output = run.output;
+  EXPECT_EQ(run.exit_code, 0) << output;
   EXPECT_NE(output.find("video flowed both ways"), std::string::npos) << output;
   const std::regex summary(
       R"((A|B): summary: .* received (\d+) frames; .*p50 (\d+) ms, p95 (\d+) ms over (\d+) stamped)");
@@ -156,73 +107,92 @@ TEST(VideoconfProgram, FiveSecondCallShowsEachSideThePicturesOfTheOther) {
 }
 
 TEST(VideoconfProgram, ConsoleOfARunningPeerAnswersAndTakesALogLevel) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   ASSERT_NE(server, nullptr);
   vc_test::TempDir out;
-  const std::string outsider = "KSN_NATS_URL=" + server->url() + " ";
-  const std::string env = outsider + "KSN_CONSOLE_KEY=test-console-key-0f3a9c ";
-  Started peer("env " + env + Program() + " peer --cid new --seconds 60 --out " +
-               out.path().string());
-  const std::string first = peer.Line();
+  const std::string key = "test-console-key-0f3a9c";
+  const vc_process::StartOptions options{
+      .merge_stderr = true, .env = {{"KSN_NATS_URL", server->url()}, {"KSN_CONSOLE_KEY", key}}};
+  std::string error;
+  auto peer = ChildProcess::Start(
+      {kProgram, "peer", "--cid", "new", "--seconds", "60", "--out", out.path().string()}, options,
+      &error);
+  ASSERT_NE(peer, nullptr) << error;
+  const std::string first = peer->WaitLine("cid ", kRunMs);
   ASSERT_EQ(first.rfind("cid ", 0), 0u) << first;
   const std::string cid = first.substr(4);
 
-  int code = -1;
-  std::string reply = Shell(env + Program() + " ctl get help", &code);
-  EXPECT_EQ(code, 0) << reply;
-  EXPECT_NE(reply.find("session_list"), std::string::npos) << reply;
-  reply = Shell(env + Program() + " ctl get session_list", &code);
-  EXPECT_NE(reply.find(cid), std::string::npos) << reply;
-  reply =
-      Shell(outsider + "KSN_CONSOLE_KEY=another-key-of-16+ " + Program() + " ctl get session_list",
-            &code);
-  EXPECT_EQ(code, 2) << reply;
-  EXPECT_EQ(reply.find(cid), std::string::npos) << reply;
-  reply = Shell(env + Program() + " ctl set log_level 6", &code);
-  EXPECT_EQ(code, 0) << reply;
-  reply = Shell(env + Program() + " ctl get log_level", &code);
-  EXPECT_NE(reply.find(": 6"), std::string::npos) << reply;
+  auto ctl = [&](std::vector<std::string> words, const std::string& with_key) {
+    words.insert(words.begin(), {kProgram, "ctl"});
+    vc_process::StartOptions keyed = options;
+    keyed.env = {{"KSN_NATS_URL", server->url()}, {"KSN_CONSOLE_KEY", with_key}};
+    return RunProgram(words, keyed, kRunMs);
+  };
+  vc_process::ProgramRun reply = ctl({"get", "help"}, key);
+  EXPECT_EQ(reply.exit_code, 0) << reply.output;
+  EXPECT_NE(reply.output.find("session_list"), std::string::npos) << reply.output;
+  reply = ctl({"get", "session_list"}, key);
+  EXPECT_NE(reply.output.find(cid), std::string::npos) << reply.output;
+  reply = ctl({"get", "session_list"}, "another-key-of-16+");
+  EXPECT_EQ(reply.exit_code, 2) << reply.output;
+  EXPECT_EQ(reply.output.find(cid), std::string::npos) << reply.output;
+  reply = ctl({"set", "log_level", "6"}, key);
+  EXPECT_EQ(reply.exit_code, 0) << reply.output;
+  reply = ctl({"get", "log_level"}, key);
+  EXPECT_NE(reply.output.find(": 6"), std::string::npos) << reply.output;
 
-  // Asked to stop, the peer tears down and exits by itself.
-  kill(peer.pid(), SIGTERM);
-  EXPECT_TRUE(peer.EndsWith(4)) << "no video arrived, so 4, and no crash";
+  // Asked to stop, the peer tears down and exits by itself: no video
+  // arrived, so 4, and no crash.
+  peer->Signal(SIGTERM);
+  const std::optional<int> status = peer->Wait(kRunMs);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 4) << vc_process::DescribeExit(*status);
 }
 
 // Only a command that needs the network hears why there is none.
 TEST(VideoconfProgram, DevicesSaysNothingAboutTheNetworkAndPeerSaysWhyItHasNone) {
-  const std::string nowhere = "KSN_NATS_URL=nats://127.0.0.1:1 ";
-  int code = -1;
-  std::string output = Shell(nowhere + Program() + " devices", &code);
-  EXPECT_EQ(code, 0) << output;
-  EXPECT_EQ(output.find("NATS"), std::string::npos) << output;
+  const vc_process::StartOptions nowhere{.merge_stderr = true,
+                                         .env = {{"KSN_NATS_URL", "nats://127.0.0.1:1"}}};
+  vc_process::ProgramRun run = RunProgram({kProgram, "devices"}, nowhere, kRunMs);
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_EQ(run.output.find("NATS"), std::string::npos) << run.output;
   vc_test::TempDir out;
-  output = Shell(nowhere + Program() + " peer --cid new --seconds 1 --out " + out.path().string(),
-                 &code);
-  EXPECT_NE(code, 0) << output;
-  EXPECT_NE(output.find("ksn: no NATS server reachable at nats://127.0.0.1:1"), std::string::npos)
-      << output;
+  run =
+      RunProgram({kProgram, "peer", "--cid", "new", "--seconds", "1", "--out", out.path().string()},
+                 nowhere, kRunMs);
+  EXPECT_NE(run.exit_code, 0) << run.output;
+  EXPECT_NE(run.output.find("ksn: no NATS server reachable at nats://127.0.0.1:1"),
+            std::string::npos)
+      << run.output;
 }
 
 TEST(VideoconfProgram, X11WindowsOfACallShowVideoOnTheScreen) {
   // Xvfb picks a free display and writes its number.
-  Started xvfb("Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp");
-  const std::string display = ":" + xvfb.Line();
+  std::string error;
+  auto xvfb = ChildProcess::Start(
+      {"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, &error);
+  ASSERT_NE(xvfb, nullptr) << error;
+  const std::string display = ":" + xvfb->WaitLine("", 30000);
   ASSERT_NE(display, ":") << "Xvfb did not start";
   vc_test::TempDir out;
-  Started call("env DISPLAY=" + display + " " + Program() + " call --x11 --seconds 6 --out " +
-               out.path().string());
+  auto call = ChildProcess::Start(
+      {kProgram, "call", "--x11", "--seconds", "6", "--out", out.path().string()},
+      {.merge_stderr = true, .env = {{"DISPLAY", display}}}, &error);
+  ASSERT_NE(call, nullptr) << error;
   // Once both peers receive, all four windows show video.
   std::set<std::string> receiving;
-  for (std::string line = call.Line(); !line.empty() && receiving.size() < 2; line = call.Line()) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRunMs);
+  while (receiving.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    const std::string line = call->WaitLine(" received ", 1000);
     if (std::regex_search(line, std::regex(R"(received [1-9])")))
       receiving.insert(line.substr(0, 1));
   }
   ASSERT_EQ(receiving.size(), 2u);
-  int code = -1;
   const std::string screen =
-      Shell("ffmpeg -loglevel error -f x11grab -video_size 1024x768 -i " + display +
-                " -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null",
-            &code);
+      RunProgram({"ffmpeg", "-loglevel", "error", "-f", "x11grab", "-video_size", "1024x768", "-i",
+                  display, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-"},
+                 {}, kRunMs)
+          .output;
   ASSERT_EQ(screen.size(), 1024u * 768u);
   // Peer A's preview and remote window side by side at the top, B's 300 pixels lower.
   for (const int top : {0, 300}) {
@@ -240,7 +210,9 @@ TEST(VideoconfProgram, X11WindowsOfACallShowVideoOnTheScreen) {
       EXPECT_GT(dark, 352 * 240 * 8 / 10) << "not the test picture at " << left << "," << top;
     }
   }
-  EXPECT_TRUE(call.EndsWith(0));
+  const std::optional<int> status = call->Wait(kRunMs);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << vc_process::DescribeExit(*status);
 }
 
 }  // namespace

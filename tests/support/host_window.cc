@@ -98,14 +98,19 @@ VideoFrame Picture::frame() {
   return f;
 }
 
+namespace {
+
+// The window pixel (x, y from the top) for `src` scaled to width x height.
 std::uint32_t ExpectedPixel(const Picture& src, int width, int height, int x, int y) {
   const std::int64_t x_step = (std::int64_t{src.width()} * 65536) / width + 1;
   const std::int64_t y_step = (std::int64_t{src.height()} * 65536) / height + 1;
   const int memory_row = height - 1 - y;
   const auto col = std::min<std::int64_t>((x * x_step) >> 16, src.width() - 1);
   const auto row = std::min<std::int64_t>((memory_row * y_step) >> 16, src.height() - 1);
-  return Shown(src.at(static_cast<int>(col), static_cast<int>(row)));
+  return src.at(static_cast<int>(col), static_cast<int>(row)) & 0x00FFFFFFu;
 }
+
+}  // namespace
 
 void ExpectShows(plat::HWND hwnd, const Picture& src, int width, int height) {
   const Surface s = ReadSurface(hwnd);

@@ -62,19 +62,10 @@ class Picture {
   std::vector<std::uint32_t> words_;
 };
 
-// The colour of a pixel as a window shows it.
-inline std::uint32_t Shown(std::uint32_t pixel) {
-  return pixel & 0x00FFFFFFu;
-}
-
-// The window pixel (x, y from the top) that nearest-neighbour scaling of
-// `src` to a width x height client area puts there: 16.16 steps with the +1,
+// Checks every pixel of the window against what nearest-neighbour scaling of
+// `src` to a width x height client area puts there (16.16 steps with the +1,
 // an index past the source's end taking its last column or row, rows in
-// memory order, the first at the bottom of the window.
-std::uint32_t ExpectedPixel(const Picture& src, int width, int height, int x, int y);
-
-// Checks every pixel of the window against ExpectedPixel; stops at the first
-// difference.
+// memory order, the first at the bottom); stops at the first difference.
 void ExpectShows(plat::HWND hwnd, const Picture& src, int width, int height);
 
 }  // namespace vc_test

@@ -10,6 +10,7 @@
 #include "capture/graph_event_queue.h"
 #include "capture/gst/gst_caps.h"
 #include "capture/video_render.h"
+#include "common/hand_off.h"
 
 namespace {
 
@@ -74,8 +75,12 @@ class GstCaptureGraph final : public CaptureGraph {
     gst_object_ref_sink(pipeline_);
   }
 
+  // GStreamer's streaming threads (pooled, handed over through GLib's locks)
+  // take the graph between Run (or the bus handler's installation) and the
+  // NULL state; the hand-overs are marked for ThreadSanitizer.
   ~GstCaptureGraph() override {
     gst_element_set_state(pipeline_, GST_STATE_NULL);
+    VC_TAKEN_OVER(this);
     GstBus* bus = gst_pipeline_get_bus(GST_PIPELINE(pipeline_));
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);
@@ -111,12 +116,14 @@ class GstCaptureGraph final : public CaptureGraph {
     gst_caps_unref(caps);
     ConfigureSink(GST_APP_SINK(chain[length - 1]));
     GstBus* bus = gst_pipeline_get_bus(GST_PIPELINE(pipeline_));
+    VC_HANDED_OVER(this);
     gst_bus_set_sync_handler(bus, &GstCaptureGraph::OnBusMessage, this, nullptr);
     gst_object_unref(bus);
     return true;
   }
 
   bool Run() override {
+    VC_HANDED_OVER(this);
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
       return false;
     }
@@ -173,12 +180,13 @@ class GstCaptureGraph final : public CaptureGraph {
 
   static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
     auto* self = static_cast<GstCaptureGraph*>(data);
+    VC_TAKEN_OVER(self);
     GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (sample == nullptr) {
-      return GST_FLOW_OK;
+    if (sample != nullptr) {
+      self->Render(sample);
+      gst_sample_unref(sample);
     }
-    self->Render(sample);
-    gst_sample_unref(sample);
+    VC_HANDED_OVER(self);
     return GST_FLOW_OK;
   }
 
@@ -219,6 +227,7 @@ class GstCaptureGraph final : public CaptureGraph {
 
   static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
     auto* self = static_cast<GstCaptureGraph*>(data);
+    VC_TAKEN_OVER(self);
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
       GstObject* from = GST_MESSAGE_SRC(message);
       const bool of_source = from == GST_OBJECT(self->source_) ||
@@ -231,6 +240,7 @@ class GstCaptureGraph final : public CaptureGraph {
         self->events_.Push(EC_DEVICE_LOST);
       }
     }
+    VC_HANDED_OVER(self);
     // Nobody pops the bus: messages kept there would only accumulate.
     return GST_BUS_DROP;
   }

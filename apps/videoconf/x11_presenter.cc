@@ -1,4 +1,4 @@
-#include "plat/x11_presenter.h"
+#include "x11_presenter.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -8,7 +8,7 @@
 
 #include "plat/gdi.h"
 
-namespace plat {
+namespace videoconf_app {
 
 struct X11Presenter::Impl {
   struct Shown {
@@ -20,7 +20,7 @@ struct X11Presenter::Impl {
   Display* display = nullptr;
   int next_x = 0;
   int origin_y = 0;
-  std::map<HWND, Shown> shown;
+  std::map<plat::HWND, Shown> shown;
   std::vector<std::uint32_t> pixels;
 
   ~Impl() {
@@ -31,7 +31,7 @@ struct X11Presenter::Impl {
   }
 
   // The X window for `hwnd` at the given size; remade when the size changed.
-  Shown* WindowFor(HWND hwnd, const std::string& title, int width, int height) {
+  Shown* WindowFor(plat::HWND hwnd, const std::string& title, int width, int height) {
     Shown& s = shown[hwnd];
     if (s.window != 0 && (s.width != width || s.height != height)) {
       XDestroyWindow(display, s.window);
@@ -77,11 +77,11 @@ std::unique_ptr<X11Presenter> X11Presenter::Open(int origin_x, int origin_y, std
   return std::unique_ptr<X11Presenter>(new X11Presenter(std::move(impl)));
 }
 
-bool X11Presenter::Present(HWND window, const std::string& title) {
+bool X11Presenter::Present(plat::HWND window, const std::string& title) {
   Impl& impl = *impl_;
   int width = 0;
   int height = 0;
-  if (!ReadWindowPixels(window, &impl.pixels, &width, &height) || width <= 0 || height <= 0) {
+  if (!plat::ReadWindowPixels(window, &impl.pixels, &width, &height) || width <= 0 || height <= 0) {
     return false;
   }
   const Impl::Shown* shown = impl.WindowFor(window, title, width, height);
@@ -107,4 +107,4 @@ bool X11Presenter::Present(HWND window, const std::string& title) {
   return true;
 }
 
-}  // namespace plat
+}  // namespace videoconf_app

@@ -1,5 +1,5 @@
-// Mirrors host windows into real X11 windows, for hosts that want the
-// module's pictures on a screen. Built only where Xlib is available.
+// Mirrors host windows into real X11 windows, so that the program's
+// pictures can be seen on a screen (--x11). Built only where Xlib is available.
 #pragma once
 
 #include <map>
@@ -8,7 +8,7 @@
 
 #include "plat/handles.h"
 
-namespace plat {
+namespace videoconf_app {
 
 class X11Presenter {
  public:
@@ -21,7 +21,7 @@ class X11Presenter {
 
   // Copies the host window's client area into its X11 window, made (and
   // titled) on first use. False for a window that has no pixels.
-  bool Present(HWND window, const std::string& title);
+  bool Present(plat::HWND window, const std::string& title);
 
  private:
   struct Impl;
@@ -29,4 +29,4 @@ class X11Presenter {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace plat
+}  // namespace videoconf_app
