@@ -2,6 +2,8 @@
 
 #include <gst/video/video.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,11 +20,39 @@ struct StampLayout {
   bool known = false;
 };
 
+// True when every byte of the one plane belongs to a component at full
+// height (YUY2, RGB, BGRA; not BGRx, whose padding stays untouched): a
+// block's rows are then copies of its first row.
+bool PackedFullHeight(const GstVideoFrame& frame) {
+  const GstVideoFormatInfo* info = frame.info.finfo;
+  if (GST_VIDEO_FRAME_N_PLANES(&frame) != 1) {
+    return false;
+  }
+  // Bytes of components per 24 bytes of the plane.
+  constexpr int kSpan = 24;
+  int covered = 0;
+  for (guint c = 0; c < GST_VIDEO_FORMAT_INFO_N_COMPONENTS(info); ++c) {
+    const int step = GST_VIDEO_FORMAT_INFO_PSTRIDE(info, c);
+    if (GST_VIDEO_FORMAT_INFO_H_SUB(info, c) != 0 || step <= 0 || kSpan % step != 0) {
+      return false;
+    }
+    covered += kSpan / step;
+  }
+  return covered == kSpan;
+}
+
 // Fills one block in every component: luma (or every colour byte) black or
 // white, chroma neutral, so the block reads the same in any 8-bit layout.
-void FillBlock(GstVideoFrame& frame, const capture_stamp::Block& block, bool white) {
+// A packed layout gets its first row filled byte by byte and the rest copied
+// from it; the bytes between the first and the last one written belong to
+// this block, or to its right neighbour, which is filled after it.
+void FillBlock(GstVideoFrame& frame, const capture_stamp::Block& block, bool white, bool packed) {
   const GstVideoFormatInfo* info = frame.info.finfo;
   const bool yuv = GST_VIDEO_FORMAT_INFO_IS_YUV(info);
+  auto* plane = static_cast<std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+  const std::ptrdiff_t plane_stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+  std::ptrdiff_t first = PTRDIFF_MAX;  // bytes of the block's first row, packed layouts
+  std::ptrdiff_t last = -1;
   for (guint c = 0; c < GST_VIDEO_FORMAT_INFO_N_COMPONENTS(info); ++c) {
     std::uint8_t value = white ? 235 : 16;
     if (!yuv) {
@@ -33,7 +63,11 @@ void FillBlock(GstVideoFrame& frame, const capture_stamp::Block& block, bool whi
     const int x0 = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(info, c, block.x);
     const int x1 = GST_VIDEO_FORMAT_INFO_SCALE_WIDTH(info, c, block.x + block.width);
     const int y0 = GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(info, c, block.y);
-    const int y1 = GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(info, c, block.y + block.height);
+    const int y1 =
+        packed ? y0 + 1 : GST_VIDEO_FORMAT_INFO_SCALE_HEIGHT(info, c, block.y + block.height);
+    if (x1 <= x0 || y1 <= y0) {
+      continue;
+    }
     auto* data = static_cast<std::uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&frame, c));
     const std::ptrdiff_t stride = GST_VIDEO_FRAME_COMP_STRIDE(&frame, c);
     const std::ptrdiff_t step = GST_VIDEO_FRAME_COMP_PSTRIDE(&frame, c);
@@ -47,6 +81,18 @@ void FillBlock(GstVideoFrame& frame, const capture_stamp::Block& block, bool whi
         *row = value;
       }
     }
+    if (packed) {
+      const std::ptrdiff_t offset = data - plane;
+      first = std::min(first, offset + x0 * step);
+      last = std::max(last, offset + (x1 - 1) * step);
+    }
+  }
+  if (!packed || last < first) {
+    return;
+  }
+  const std::uint8_t* top = plane + block.y * plane_stride + first;
+  for (int y = block.y + 1; y < block.y + block.height; ++y) {
+    std::memcpy(plane + y * plane_stride + first, top, static_cast<std::size_t>(last - first + 1));
   }
 }
 
@@ -76,8 +122,9 @@ GstPadProbeReturn StampPicture(GstPad*, GstPadProbeInfo* probe, gpointer data) {
   const std::uint64_t bits = capture_stamp::StampBits(now_ms);
   const int width = GST_VIDEO_INFO_WIDTH(&layout->info);
   const int height = GST_VIDEO_INFO_HEIGHT(&layout->info);
+  const bool packed = PackedFullHeight(frame);
   for (int i = 0; i < capture_stamp::kBits; ++i) {
-    FillBlock(frame, capture_stamp::BlockOf(i, width, height), ((bits >> i) & 1u) != 0);
+    FillBlock(frame, capture_stamp::BlockOf(i, width, height), ((bits >> i) & 1u) != 0, packed);
   }
   gst_video_frame_unmap(&frame);
   return GST_PAD_PROBE_OK;
