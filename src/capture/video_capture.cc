@@ -187,11 +187,12 @@ bool VideoCapture::ConvertSample(SampleRecord* record, VideoFrame& frame) {
   if (type.subtype != MediaSubtype::kRGB24 && type.subtype != MediaSubtype::kYUY2) {
     return false;
   }
-  const std::size_t bytes = std::size_t{4} * static_cast<std::size_t>(w) * h;
-  if (converted_size_ < bytes) {
+  // Within 32 bits: the size is bounded by PictureSizeAllowed.
+  const std::int32_t bytes = 4 * w * h;
+  if (!converted_ || converted_size_ < bytes) {
     converted_.reset();
     converted_size_ = 0;
-    converted_ = MakeAlignedBuffer(bytes);
+    converted_ = MakeAlignedBuffer(static_cast<std::size_t>(bytes));
     if (!converted_) {
       return false;
     }

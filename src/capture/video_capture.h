@@ -56,6 +56,19 @@ class VideoCapture : public VideoCallback {
   // Stops and tears down a running graph; false when nothing runs.
   bool Stop();
   bool IsRunning() const { return running_; }
+
+  // From inside OnFrame: the converted picture the frame points into, and the
+  // bytes it holds. A hook may swap both for a buffer of its own (empty, or
+  // of any size) to keep the picture without copying it; the frame's pixels
+  // stay where they are, and the next sample is converted into what is here
+  // then. Null when the frame delivered is not that picture.
+  AlignedBuffer* converted_picture(const VideoFrame& frame, std::int32_t** capacity) {
+    VC_DCHECK_RUN_ON(&checker_);
+    if (!converted_ || frame.data != converted_.get())
+      return nullptr;
+    *capacity = &converted_size_;
+    return &converted_;
+  }
   // The camera was lost and is awaited back; Open and Stop end the wait.
   bool IsLost() const { return lost_; }
   // Appends every usable device to `devices` (never clears it); true when at
@@ -145,5 +158,5 @@ class VideoCapture : public VideoCallback {
   // The converted picture of the latest sample, kept and reused while big
   // enough: a fresh buffer of this size for every frame costs page faults.
   AlignedBuffer converted_ VC_GUARDED_BY(checker_);
-  std::size_t converted_size_ VC_GUARDED_BY(checker_) = 0;
+  std::int32_t converted_size_ VC_GUARDED_BY(checker_) = 0;
 };

@@ -35,7 +35,8 @@ SampleRecord* VideoRender::CopySample(const RawSample& sample) {
   if (record == nullptr) {
     return nullptr;
   }
-  if (sample.rows == 0) {
+  // Rows that lie back to back in order go in one copy.
+  if (sample.rows == 0 || (!sample.flip && sample.stride == sample.row_bytes)) {
     std::memcpy(record->data.get(), sample.data, bytes);
   } else {
     for (std::int32_t y = 0; y < sample.rows; ++y) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "display/frame_extent.h"
 #include "display/paint_frame.h"
@@ -38,7 +39,22 @@ bool VideoWnds::ShowFrame(const VideoFrame& frame) {
   VideoFrame stored = frame;
   stored.data = buffer_.get();
   frame_ = stored;
+  PaintStored();
+  return true;
+}
 
+bool VideoWnds::ShowFrame(const VideoFrame& frame, AlignedBuffer& pixels, std::int32_t& capacity) {
+  const std::optional<std::int32_t> size = ReadableFrameBytes(frame);
+  if (!size || !pixels || frame.data != pixels.get() || *size > capacity)
+    return false;
+  std::swap(buffer_, pixels);
+  std::swap(buffer_size_, capacity);
+  frame_ = frame;
+  PaintStored();
+  return true;
+}
+
+void VideoWnds::PaintStored() {
   // Walked by key rather than by iterator, and each window's attributes held
   // while it is painted, so that a window procedure run by the drawing calls
   // may add or remove windows.
@@ -50,11 +66,10 @@ bool VideoWnds::ShowFrame(const VideoFrame& frame) {
       // A dead window refuses the post; it gets it again with the next frame.
       plat::PostMessage(hwnd, WM_FIRST_FRAME, 0, 0);
     }
-    if (PaintFrame(hwnd, frame, scratch_))
+    if (PaintFrame(hwnd, frame_, scratch_))
       ++attributes->frame_count;
     it = wnds_.upper_bound(hwnd);
   }
-  return true;
 }
 
 void VideoWnds::Repaint(plat::HWND hwnd) {

@@ -55,6 +55,15 @@ class VideoWnds {
   // when the copy failed).
   bool ShowFrame(const VideoFrame& frame);
 
+  // The same without the copy, for a producer that wrote the frame into a
+  // buffer of its own (frame.data == pixels.get(), `capacity` bytes): the set
+  // keeps that buffer as the stored frame's and hands its previous buffer
+  // (and that one's capacity) back in `pixels` and `capacity`, so each frame
+  // costs one pass, the paint. The previous buffer may be empty or smaller.
+  // A frame it cannot read, or one outside `pixels`, is refused as above:
+  // false, and nothing changes on either side.
+  bool ShowFrame(const VideoFrame& frame, AlignedBuffer& pixels, std::int32_t& capacity);
+
   // Paints the stored frame again into the window, or into every window when
   // hwnd is 0. No notice, no count changes; nothing before the first frame or
   // for a handle that is not registered.
@@ -65,10 +74,13 @@ class VideoWnds {
   std::size_t window_count() const { return wnds_.size(); }
   // The latest frame shown; its pixels point into the set's own buffer.
   const VideoFrame& frame() const { return frame_; }
-  // Bytes the buffer holds; it only grows.
+  // Bytes the buffer holds; it only grows while frames come by copy.
   std::int32_t buffer_size() const { return buffer_size_; }
 
  private:
+  // Paints the stored frame into every window, counting and noticing.
+  void PaintStored();
+
   // Ascending handle order: HWND is an unsigned 32-bit number.
   std::map<plat::HWND, COMM::RefPtr<Attributes>> wnds_;
   VideoFrame frame_;

@@ -559,7 +559,13 @@ bool VideoConfManager::OnFrame(const VideoFrame* frame) {
   recorder_.add_in(1, clock_);
   if (self_wnds_) {
     try {
-      self_wnds_->ShowFrame(*frame);
+      // The preview keeps capture's own picture and lends it its previous
+      // one: one pass (the paint) instead of a copy and a paint. The
+      // frame's pixels stay valid for the encoder below.
+      std::int32_t* capacity = nullptr;
+      AlignedBuffer* picture = capture_ ? capture_->converted_picture(*frame, &capacity) : nullptr;
+      if (picture == nullptr || !self_wnds_->ShowFrame(*frame, *picture, *capacity))
+        self_wnds_->ShowFrame(*frame);
     } catch (const std::bad_alloc&) {
       // The preview keeps its previous frame; sending does not depend on it.
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <new>
 #include <span>
 #include <utility>
@@ -373,7 +374,9 @@ bool VideoConfSession::ShowFrame(const VideoFrame& frame, std::uint32_t payload_
   picture.width = frame.width;
   picture.height = frame.height;
   picture.timestamp = frame.timestamp;
-  wnds_->ShowFrame(picture);
+  // The windows keep the decoded picture itself and give their previous one
+  // back for the next decode: no copy between decoder and paint.
+  wnds_->ShowFrame(picture, image_, image_size_);
   return true;
 }
 
@@ -410,15 +413,17 @@ bool VideoConfSession::PrepareDecoder(const VideoFrame& frame, std::uint64_t siz
   // kept while it is big enough: a stream of sizes that no decoder accepts,
   // or that alternate, costs no allocation per packet. Not cleared: a
   // decoder that answers true has written the whole picture.
-  if (image_size_ < size) {
+  if (static_cast<std::uint64_t>(image_size_) < size) {
     image_.reset();
     image_size_ = 0;
-    image_.reset(new (std::nothrow) std::uint8_t[size]);
+    // The windows hold no picture beyond 32-bit sizes either.
+    if (size <= INT32_MAX)
+      image_ = MakeAlignedBuffer(size);
     if (!image_) {
       DEBUG_LOG(6, "[VideoConfSession::ShowFrame] image_ create failed");
       return false;
     }
-    image_size_ = size;
+    image_size_ = static_cast<std::int32_t>(size);
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/aligned_buffer.h"
 #include "common/ref_count.h"
 #include "common/ref_ptr.h"
 #include "common/thread_checker.h"
@@ -169,13 +170,15 @@ class VideoConfSession final : public ksn::object, public COMM::SimpleRefCount {
   std::string h_;
   std::string recv_buffer_ VC_GUARDED_BY(checker_);  // bytes received and not yet parsed
   std::unique_ptr<IVCodec> video_decoder_ VC_GUARDED_BY(checker_);
-  std::unique_ptr<std::uint8_t[]> image_ VC_GUARDED_BY(checker_);
+  // The decoder's picture; handed to the windows for each frame shown, and
+  // their previous one taken back for the next.
+  AlignedBuffer image_ VC_GUARDED_BY(checker_);
   bool started_ VC_GUARDED_BY(checker_) = false;          // a clean picture can be decoded
   std::uint64_t last_shown_ VC_GUARDED_BY(checker_) = 0;  // system time of the last frame shown
   std::unique_ptr<VideoWnds> wnds_;
 
   VideoConfSessionSetup setup_;
-  std::uint64_t image_size_ VC_GUARDED_BY(checker_) = 0;    // bytes image_ holds
+  std::int32_t image_size_ VC_GUARDED_BY(checker_) = 0;     // bytes image_ holds
   std::uint64_t decoder_size_ VC_GUARDED_BY(checker_) = 0;  // picture bytes of the decoder
   std::unique_ptr<std::uint8_t[]> recv_chunk_;
   bool parsing_ VC_GUARDED_BY(checker_) = false;

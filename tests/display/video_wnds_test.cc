@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
 
+#include "common/aligned_buffer.h"
 #include "display/paint_frame.h"
 #include "plat/window.h"
 #include "support/failing_allocator.h"
@@ -103,6 +105,41 @@ TEST_F(VideoWndsTest, RepaintShowsACopyOfTheLatestFrameInOneOrEveryWindowAndKeep
   EXPECT_NE(set_.frame().data, buffer);
   ASSERT_TRUE(set_.ShowFrame(set_.frame()));  // handing back the stored frame
   ExpectShows(a.hwnd(), padded, 20, 15);
+}
+
+// A producer that hands its picture over gets the set's previous buffer back
+// and writes its next picture there: the set keeps showing and repainting the
+// picture handed over. A frame outside the buffer handed over is refused.
+TEST_F(VideoWndsTest, AHandedOverPictureIsKeptAndTheProducersNextWriteLeavesItAlone) {
+  HostWindow w(8, 6);
+  set_.AddWindow(w.hwnd());
+  Picture first(8, 6, 1), second(8, 6, 2);
+  constexpr std::int32_t kBytes = 8 * 6 * 4;
+  std::int32_t capacity = 0;
+  AlignedBuffer pixels;
+  const auto hand_over = [&](Picture& picture) {
+    pixels = MakeAlignedBufferOrThrow(kBytes);
+    capacity = kBytes;
+    VideoFrame frame = picture.frame();
+    std::memcpy(pixels.get(), frame.data, kBytes);
+    frame.data = pixels.get();
+    return set_.ShowFrame(frame, pixels, capacity);
+  };
+  ASSERT_TRUE(hand_over(first));
+  const std::uint8_t* kept = set_.frame().data;
+  EXPECT_EQ(pixels, nullptr);  // the set had no buffer yet
+  EXPECT_EQ(capacity, 0);
+  ASSERT_TRUE(hand_over(second));
+  EXPECT_EQ(pixels.get(), kept);
+  EXPECT_EQ(capacity, kBytes);
+  std::memset(pixels.get(), 0x55, kBytes);  // the producer's next picture
+  set_.Repaint(0);
+  ExpectShows(w.hwnd(), second, 8, 6);
+
+  EXPECT_FALSE(set_.ShowFrame(first.frame(), pixels, capacity));
+  EXPECT_EQ(pixels.get(), kept);
+  ExpectShows(w.hwnd(), second, 8, 6);
+  EXPECT_EQ(Count(set_, w.hwnd()), 2u);
 }
 
 // A small real buffer, so that any read beyond what a sound frame of it could

@@ -85,6 +85,7 @@ class GstCaptureGraph final : public CaptureGraph {
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);
     gst_object_unref(pipeline_);
+    gst_caps_replace(&sample_caps_, nullptr);
   }
 
   bool Assemble(GstElement* source, const GraphFormat& format) {
@@ -192,10 +193,10 @@ class GstCaptureGraph final : public CaptureGraph {
 
   void Render(GstSample* sample) {
     GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstVideoInfo info;
-    if (buffer == nullptr || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample))) {
+    if (buffer == nullptr || !ReadLayout(gst_sample_get_caps(sample))) {
       return;
     }
+    const GstVideoInfo& info = sample_info_;
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
       return;
@@ -225,6 +226,22 @@ class GstCaptureGraph final : public CaptureGraph {
     gst_video_frame_unmap(&frame);
   }
 
+  // The samples' layout, parsed again only when their caps change: parsing
+  // caps on every sample costs more than the rest of the hand-over.
+  bool ReadLayout(GstCaps* caps) {
+    if (caps == nullptr) {
+      return false;
+    }
+    if (sample_caps_ == nullptr || !gst_caps_is_equal(caps, sample_caps_)) {
+      gst_caps_replace(&sample_caps_, nullptr);
+      if (!gst_video_info_from_caps(&sample_info_, caps)) {
+        return false;
+      }
+      gst_caps_replace(&sample_caps_, caps);
+    }
+    return true;
+  }
+
   static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
     auto* self = static_cast<GstCaptureGraph*>(data);
     VC_TAKEN_OVER(self);
@@ -250,6 +267,9 @@ class GstCaptureGraph final : public CaptureGraph {
   GstElement* pipeline_;
   GstElement* source_ = nullptr;  // the pipeline's
   std::atomic<bool> device_lost_{false};
+  // The appsink's streaming thread only.
+  GstCaps* sample_caps_ = nullptr;  // owned; the caps sample_info_ was read from
+  GstVideoInfo sample_info_{};
 };
 
 }  // namespace
