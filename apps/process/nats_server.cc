@@ -46,6 +46,8 @@ std::unique_ptr<NatsServer> NatsServer::Start(const NatsServerOptions& options,
                                               std::string* error) {
   std::vector<std::string> args = {"nats-server", "-a", "127.0.0.1", "-p",
                                    std::to_string(options.port)};
+  if (!options.config_file.empty())
+    args.insert(args.begin() + 1, {"-c", options.config_file});
   if (!options.token.empty())
     args.insert(args.end(), {"--auth", options.token});
   const bool routes = options.cluster || !options.route_to.empty();

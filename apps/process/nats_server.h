@@ -15,6 +15,7 @@ struct NatsServerOptions {
   std::string token;     // the server then requires it
   bool cluster = false;  // listen for routes on a free port
   std::string route_to;  // "nats://127.0.0.1:<cluster port>" of a server to join
+  std::string config_file;  // read first; the options above override it
 };
 
 class NatsServer {

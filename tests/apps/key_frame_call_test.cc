@@ -11,10 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "child_process.h"
+#include "process/child_process.h"
 #include "common/debug_log.h"
 #include "manager/video_conf_manager.h"
-#include "nats_server.h"
+#include "process/nats_server.h"
 #include "support/host_window.h"
 #include "support/loopback_call.h"
 #include "support/pump.h"
@@ -39,10 +39,10 @@ class ReadyWatch final : public kalo::video::IVideoConfObserver {
 // A sends from its camera long before B joins; B's first picture follows the
 // pairing at once, not A's next periodic key frame (up to two seconds later).
 TEST(KeyFrameCall, AMemberWhoJoinsLateSeesAPictureWithin250MsOfPairing) {
-  const auto server = ksn_test::NatsServer::Start();
+  const auto server = vc_process::NatsServer::Start();
   ASSERT_NE(server, nullptr);
   vc_test::TempDir out;
-  ksn_test::ChildProcess a({VIDEOCONF_PROGRAM, "peer", "--name", "A", "--cid", "new", "--seconds",
+  vc_process::ChildProcess a({VIDEOCONF_PROGRAM, "peer", "--name", "A", "--cid", "new", "--seconds",
                             "60", "--mode", "super", "--out", out.path().string()},
                            server->url());
   const std::string line = a.WaitLine("cid ", 20000);

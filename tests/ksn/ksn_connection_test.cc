@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "nats_server.h"
+#include "process/nats_server.h"
 #include "registry_client.h"
 #include "support/temp_dir.h"
 
@@ -55,7 +55,7 @@ TEST(KsnConnectionTest, TlsWithClientCertificatesAndATokenThroughARealServer) {
       << "tls { cert_file: \"" << (d / "server.pem").string() << "\", key_file: \""
       << (d / "server.key").string() << "\", ca_file: \"" << (d / "ca.pem").string()
       << "\", verify: true }\nauthorization { token: \"" << kToken << "\" }\n";
-  auto server = ksn_test::NatsServer::Start({.config_file = (d / "server.conf").string()});
+  auto server = vc_process::NatsServer::Start({.config_file = (d / "server.conf").string()});
   ASSERT_TRUE(server);
 
   ksn::KsnSettings good = KeyedSettings(server->url());

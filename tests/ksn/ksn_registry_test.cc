@@ -12,7 +12,7 @@
 
 #include "ksn_control_impl.h"
 #include "manager/video_conf_manager.h"
-#include "nats_server.h"
+#include "process/nats_server.h"
 #include "outsider.h"
 #include "recording_sink.h"
 #include "registry_client.h"
@@ -33,7 +33,7 @@ class PlainObject : public ksn::object {
   plat::DWORD thread = 0;
 };
 
-ksn::KsnSettings Settings(const ksn_test::NatsServer& server, const std::string& console_key) {
+ksn::KsnSettings Settings(const vc_process::NatsServer& server, const std::string& console_key) {
   ksn::KsnSettings settings;
   settings.servers = {server.url()};
   settings.console_key = console_key;
@@ -41,7 +41,7 @@ ksn::KsnSettings Settings(const ksn_test::NatsServer& server, const std::string&
 }
 
 TEST(KsnRegistryTest, KeyedOperatorIsAnsweredOnTheObjectsThreadsAndNobodyElse) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   ASSERT_TRUE(server);
   const ksn::KsnSettings settings = Settings(*server, kConsoleKey);
   COMM::RefPtr<KSNControl> control(ksn::KsnControlImpl::Create(settings), COMM::adopt_ref);
@@ -135,7 +135,7 @@ TEST(KsnRegistryTest, KeyedOperatorIsAnsweredOnTheObjectsThreadsAndNobodyElse) {
 }
 
 TEST(KsnRegistryTest, WithoutAConsoleKeyThePeerIsNotOnTheConsolesSubjects) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   ASSERT_TRUE(server);
   COMM::RefPtr<KSNControl> control(ksn::KsnControlImpl::Create(Settings(*server, "")),
                                    COMM::adopt_ref);

@@ -8,11 +8,11 @@
 #include <memory>
 #include <set>
 
-#include "child_process.h"
+#include "process/child_process.h"
 #include "external/ksn_exception.h"
 #include "ksn_control_impl.h"
 #include "ksn_errors.h"
-#include "nats_server.h"
+#include "process/nats_server.h"
 #include "outsider.h"
 #include "recording_sink.h"
 #include "test_packets.h"
@@ -88,7 +88,7 @@ bool Flow(Member& from, Member& to, const std::string& handle, std::uint32_t* se
 }
 
 TEST(KsnSessionTest, CallRidesOutAServerRestartButNotAnOutagePastTheGracePeriod) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   ASSERT_TRUE(server);
   const int port = server->port();
   Member a(server->url()), b(server->url());
@@ -100,7 +100,7 @@ TEST(KsnSessionTest, CallRidesOutAServerRestartButNotAnOutagePastTheGracePeriod)
   PumpUntil([&] { return !a.control->IsReady(); }, 5000);
   EXPECT_EQ(a.control->Send("restart", "x", 1), -1);
   PumpUntil([] { return false; }, 1000);
-  server = ksn_test::NatsServer::Start({.port = port});
+  server = vc_process::NatsServer::Start({.port = port});
   ASSERT_TRUE(server);
   EXPECT_TRUE(Flow(a, b, "restart", &sent, &seen, 3));
   EXPECT_TRUE(a.sink->closes.empty() && b.sink->closes.empty());
@@ -123,9 +123,9 @@ TEST(KsnSessionTest, CallRidesOutAServerRestartButNotAnOutagePastTheGracePeriod)
 }
 
 TEST(KsnSessionTest, KilledMemberProcessIsClosedWithinFiveSeconds) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   ASSERT_TRUE(server);
-  ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, "doomed", "hold"}, server->url());
+  vc_process::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, "doomed", "hold"}, server->url());
   Member a(server->url());
   ASSERT_TRUE(a.Join("doomed"));
   ASSERT_EQ(peer.WaitLine("connected", 5000), "connected");
@@ -138,7 +138,7 @@ TEST(KsnSessionTest, KilledMemberProcessIsClosedWithinFiveSeconds) {
 }
 
 TEST(KsnSessionTest, SlowReceiverLosesWholeMessagesOnlyAndCountsThem) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   ASSERT_TRUE(server);
   Member a(server->url()), b(server->url(), 1u << 20);
   ASSERT_TRUE(Pair(a, b, "slow"));
@@ -166,10 +166,10 @@ TEST(KsnSessionTest, SlowReceiverLosesWholeMessagesOnlyAndCountsThem) {
 // The members pair again with fresh keys; HELLOs of the old pairing,
 // replayed by an outsider, are left behind.
 TEST(KsnSessionTest, CallGoesOnThroughAnotherServerWhenAMembersServerDies) {
-  auto first = ksn_test::NatsServer::Start({.cluster = true});
+  auto first = vc_process::NatsServer::Start({.cluster = true});
   ASSERT_TRUE(first);
-  auto second = ksn_test::NatsServer::Start({.cluster = true, .route_to = first->route_url()});
-  auto third = ksn_test::NatsServer::Start({.cluster = true, .route_to = first->route_url()});
+  auto second = vc_process::NatsServer::Start({.cluster = true, .route_to = first->route_url()});
+  auto third = vc_process::NatsServer::Start({.cluster = true, .route_to = first->route_url()});
   ASSERT_TRUE(second && third);
   Outsider outsider(second->url(), "ksn.>");
   // a knows only its own server: the others it learns from the cluster.
@@ -211,13 +211,13 @@ std::string Signed(ksn::FrameKind kind, std::uint64_t to) {
 // A call to another process with a listener on `>`, who then replays,
 // flips, cuts and forges everything it saw, addressed to both members.
 TEST(KsnSecurityTest, OutsiderReadsNothingAndCannotSteerOrEndACall) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   ASSERT_TRUE(server);
   const std::string cid = "0c9d6f3e-4b1a-4e8f-9a27-5d3c1b0e7f64";
   constexpr std::uint32_t kCount = 256;  // 8 MB: fits the receiver's queue
   Outsider outsider(server->url(), ">");
   ASSERT_TRUE(outsider.spy);
-  ksn_test::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, cid, "receive", "256"}, server->url());
+  vc_process::ChildProcess peer({KSN_TEST_PEER, KSN_LIBRARY, cid, "receive", "256"}, server->url());
   Member a(server->url());
   ASSERT_TRUE(a.Join(cid));
   ASSERT_EQ(peer.WaitLine("connected", 5000), "connected");
@@ -275,9 +275,9 @@ TEST(KsnSecurityTest, OutsiderReadsNothingAndCannotSteerOrEndACall) {
 // old framing and a third member are told at once why they are refused. The
 // others are on a second server of a cluster.
 TEST(KsnSecurityTest, WaitingMemberPairsOnlyWithOneWhoKnowsTheConference) {
-  auto server = ksn_test::NatsServer::Start({.cluster = true});
+  auto server = vc_process::NatsServer::Start({.cluster = true});
   ASSERT_TRUE(server);
-  auto second = ksn_test::NatsServer::Start({.route_to = server->route_url()});
+  auto second = vc_process::NatsServer::Start({.route_to = server->route_url()});
   ASSERT_TRUE(second);
   Outsider outsider(server->url(), "ksn.c.>");
   Member a(server->url()), b(second->url()), c(second->url());

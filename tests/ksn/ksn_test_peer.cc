@@ -3,6 +3,7 @@
 //   ksn_test_peer <library> <handle> receive <n>   checks n numbered packets, acking every 64
 // It reports on stdout: "connected", "refused <code>", "ok <n>", "bad <index>",
 // "closed <code>".
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +39,9 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   std::uint32_t next = 0, whole = 0, acked = 0;
   bool bad = false;
-  while (sink->closes.empty()) {
+  // A member on its own never outlives a test's timeout.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (sink->closes.empty() && std::chrono::steady_clock::now() < until) {
     const int calls = sink->recv_calls;
     ksn_test::PumpUntil([&] { return sink->recv_calls != calls || !sink->closes.empty(); }, 100);
     if (mode != "receive" || bad)
@@ -55,6 +58,10 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
       }
     }
+  }
+  if (sink->closes.empty()) {
+    std::printf("no close within its deadline\n");
+    return 1;
   }
   std::printf("closed %u\n", sink->closes[0]);
   control->CloseSession(handle);

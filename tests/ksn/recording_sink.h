@@ -2,8 +2,6 @@
 // the bytes as the conference session does (32000 at a time).
 #pragma once
 
-#include <poll.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -13,6 +11,7 @@
 #include "external/ksn_control.h"
 #include "external/ksn_notify.h"
 #include "plat/message.h"
+#include "support/pump.h"
 
 namespace ksn_test {
 
@@ -58,20 +57,6 @@ class RecordingSink final : public KSN::ksnNotify {
   KSNControl* control_;
 };
 
-// Runs the calling thread's message loop until `done` holds or time is up.
-inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    plat::MSG msg;
-    while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE))
-      plat::DispatchMessage(&msg);
-    if (done())
-      return true;
-    if (std::chrono::steady_clock::now() >= deadline)
-      return false;
-    pollfd pfd{plat::GetQueueFd(), POLLIN, 0};
-    poll(&pfd, 1, 10);
-  }
-}
+using vc_test::PumpUntil;
 
 }  // namespace ksn_test

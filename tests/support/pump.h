@@ -37,6 +37,11 @@ bool PumpUntil(Predicate done, std::chrono::milliseconds timeout) {
   }
 }
 
+template <typename Predicate>
+bool PumpUntil(Predicate done, int timeout_ms) {
+  return PumpUntil(done, std::chrono::milliseconds(timeout_ms));
+}
+
 // Dispatches the calling thread's messages for `duration`.
 inline void PumpFor(std::chrono::milliseconds duration) {
   PumpUntil([] { return false; }, duration);
