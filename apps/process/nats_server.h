@@ -11,10 +11,10 @@
 namespace vc_process {
 
 struct NatsServerOptions {
-  int port = -1;         // -1: any free port
-  std::string token;     // the server then requires it
-  bool cluster = false;  // listen for routes on a free port
-  std::string route_to;  // "nats://127.0.0.1:<cluster port>" of a server to join
+  int port = -1;            // -1: any free port
+  std::string token;        // the server then requires it
+  bool cluster = false;     // listen for routes on a free port
+  std::string route_to;     // "nats://127.0.0.1:<cluster port>" of a server to join
   std::string config_file;  // read first; the options above override it
 };
 

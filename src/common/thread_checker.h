@@ -35,10 +35,10 @@ inline void AssertRunOn(const ThreadChecker* checker) VC_ASSERT_CAPABILITY(check
 #ifdef NDEBUG
 #define VC_DCHECK_RUN_ON(checker) ::COMM::internal::AssertRunOn(checker)
 #else
-#define VC_DCHECK_RUN_ON(checker)                                 \
-  do {                                                            \
-    if (!(checker)->IsCurrent())                                  \
-      ::COMM::internal::ThreadCheckFailed(__FILE__, __LINE__);    \
-    ::COMM::internal::AssertRunOn(checker);                       \
+#define VC_DCHECK_RUN_ON(checker)                              \
+  do {                                                         \
+    if (!(checker)->IsCurrent())                               \
+      ::COMM::internal::ThreadCheckFailed(__FILE__, __LINE__); \
+    ::COMM::internal::AssertRunOn(checker);                    \
   } while (0)
 #endif

@@ -11,9 +11,9 @@
 namespace {
 
 __attribute__((constructor)) void KeepDependenciesLoaded() {
-  for (const char* name : {"libVCodec_Xvid.so", "libgstreamer-1.0.so.0", "libgstbase-1.0.so.0",
-                           "libgstapp-1.0.so.0", "libgstvideo-1.0.so.0", "libgobject-2.0.so.0",
-                           "libglib-2.0.so.0"}) {
+  for (const char* name :
+       {"libVCodec_Xvid.so", "libgstreamer-1.0.so.0", "libgstbase-1.0.so.0", "libgstapp-1.0.so.0",
+        "libgstvideo-1.0.so.0", "libgobject-2.0.so.0", "libglib-2.0.so.0"}) {
     // Each is loaded already, as the module's own dependency; a missing one
     // is simply not found.
     dlopen(name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "process/child_process.h"
 #include "common/debug_log.h"
 #include "manager/video_conf_manager.h"
+#include "process/child_process.h"
 #include "process/nats_server.h"
 #include "support/host_window.h"
 #include "support/loopback_call.h"
@@ -43,8 +43,8 @@ TEST(KeyFrameCall, AMemberWhoJoinsLateSeesAPictureWithin250MsOfPairing) {
   ASSERT_NE(server, nullptr);
   vc_test::TempDir out;
   vc_process::ChildProcess a({VIDEOCONF_PROGRAM, "peer", "--name", "A", "--cid", "new", "--seconds",
-                            "60", "--mode", "super", "--out", out.path().string()},
-                           server->url());
+                              "60", "--mode", "super", "--out", out.path().string()},
+                             server->url());
   const std::string line = a.WaitLine("cid ", 20000);
   ASSERT_FALSE(line.empty()) << "A opened no conference";
   const std::string cid = line.substr(line.find("cid ") + 4);

@@ -12,8 +12,8 @@
 
 #include "ksn_control_impl.h"
 #include "manager/video_conf_manager.h"
-#include "process/nats_server.h"
 #include "outsider.h"
+#include "process/nats_server.h"
 #include "recording_sink.h"
 #include "registry_client.h"
 #include "wire_frame.h"

@@ -8,12 +8,12 @@
 #include <memory>
 #include <set>
 
-#include "process/child_process.h"
 #include "external/ksn_exception.h"
 #include "ksn_control_impl.h"
 #include "ksn_errors.h"
-#include "process/nats_server.h"
 #include "outsider.h"
+#include "process/child_process.h"
+#include "process/nats_server.h"
 #include "recording_sink.h"
 #include "test_packets.h"
 #include "wire_frame.h"
