@@ -2,6 +2,7 @@
 // from several threads at once to a reader that polls the queue's descriptor.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -82,10 +83,11 @@ TEST_F(MessageQueueTest, TwoThreadsPostingAtOnceWakeAPollLoopAndLoseNothing) {
   int other = plat::GetQueueFd();
   std::thread([&] { other = plat::GetQueueFd(); }).join();
   EXPECT_NE(other, plat::GetQueueFd());
-  constexpr int kPerThread = 20000;  // more than the queue holds: posters retry when full
+  constexpr int kPerThread = 20000;      // more than the queue holds: posters retry when full
+  std::atomic<bool> reader_gone{false};  // the posters then stop retrying
   auto poster = [&](plat::WPARAM sender) {
     for (int i = 0; i < kPerThread; ++i) {
-      while (!plat::PostMessage(hwnd_, plat::WM_USER, sender, i))
+      while (!plat::PostMessage(hwnd_, plat::WM_USER, sender, i) && !reader_gone)
         std::this_thread::yield();
     }
   };
@@ -103,6 +105,7 @@ TEST_F(MessageQueueTest, TwoThreadsPostingAtOnceWakeAPollLoopAndLoseNothing) {
     EXPECT_EQ(msg.lParam, next[msg.wParam & 1]) << "sender " << msg.wParam;
     ++next[msg.wParam & 1];
   }
+  reader_gone = true;
   a.join();
   b.join();
   EXPECT_EQ(silent_polls, 0);

@@ -68,20 +68,9 @@ class Camera : public VideoCapture {
   std::vector<CameraDevice> plugged;  // read by the capture object's Plugged
 };
 
-// Pumps this thread's queue until `done` or the time is up.
+// Five seconds unless a case says otherwise.
 bool PumpUntil(const std::function<bool()>& done, milliseconds limit = milliseconds(5000)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) {
-      return false;
-    }
-    plat::MSG msg;
-    while (plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE)) {
-      plat::DispatchMessage(&msg);
-    }
-    std::this_thread::sleep_for(milliseconds(2));
-  }
-  return true;
+  return vc_test::PumpUntil(done, limit);
 }
 
 Capability Cap(MediaSubtype subtype, std::int32_t w, std::int32_t h) {
