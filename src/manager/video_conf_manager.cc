@@ -532,6 +532,7 @@ void VideoConfManager::OnKSNSessionReady(const std::string& cid) {
 }
 
 void VideoConfManager::OnKeyFrameRequest(const std::string& cid) {
+  VC_DCHECK_RUN_ON(&checker_);
   if (!closing_all_)
     frame_sender_.AnswerKeyFrameRequest(sessions_, recorder_, clock_);
 }
@@ -588,6 +589,7 @@ bool VideoConfManager::EncodeAndSendFrame(const VideoFrame& frame) {
 // The capture object watches for the camera to come back; the host sees it
 // lost through IsVideoOpened.
 void VideoConfManager::OnCaptureError(const char* text) {
+  VC_DCHECK_RUN_ON(&checker_);
   DEBUG_LOG(6, "[VideoConfManager::OnCaptureError] camera lost: %s, driver=%s", text,
             camera_driver_.c_str());
 }
