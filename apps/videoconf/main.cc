@@ -26,7 +26,8 @@ constexpr char kUsage[] =
     "  devices                        the cameras\n"
     "  record  --seconds N FILE.avi [--camera DEV]\n"
     "  ctl     list | get KEY | set KEY VALUE [--member ID]\n"
-    "          the diagnostic console of every peer on the NATS server\n";
+    "          the diagnostic console of every peer on the NATS server that holds the\n"
+    "          same console key (KSN_CONSOLE_KEY: the key, or a file holding it)\n";
 
 int BadUsage(const std::string& message) {
   std::fprintf(stderr, "videoconf: %s\n", message.c_str());
