@@ -149,7 +149,7 @@ TEST(SoxPackTest, AShortReadThrowsAndLeavesTheReaderAlone) {
   const Bytes bytes(8, 0x11);
   for (const auto& [available, pop, message] : cases) {
     sox::Unpack u(bytes.data(), available);
-    EXPECT_EQ(ErrorOf<sox::UnpackError>([&] { pop(u); }), message);
+    EXPECT_EQ(ErrorOf<sox::UnpackError>([&, &pop = pop] { pop(u); }), message);
     EXPECT_EQ(std::tuple(u.data(), u.size()), std::tuple(bytes.data(), available));
   }
   // A varstr copies any bytes; one without all its bytes has consumed its count.

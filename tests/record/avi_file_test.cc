@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -75,6 +78,17 @@ TEST_F(AviFileTest, PlayersReadTheExactPixelsOfAnOddSizedClip) {
   EXPECT_EQ(Probe(clip), Clip(37, 23, 12));
   EXPECT_EQ(fs::file_size(clip), 224 + 12 * (8 + 112 * 23) + 8 + 12 * 16);  // rows of 4 x 28 bytes
   EXPECT_TRUE(PlaysBack(clip, 37, 23, 12));
+  // Players forgive an index that misses its chunks; a seek would not.
+  std::ifstream in(clip, std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), {});
+  const std::size_t movi = file.find("movi"), idx1 = file.find("idx1");
+  ASSERT_NE(idx1, std::string::npos);
+  for (std::size_t entry = idx1 + 8; entry + 16 <= file.size(); entry += 16) {
+    std::uint32_t offset = 0;  // from the 'movi' tag
+    std::memcpy(&offset, file.data() + entry + 8, 4);
+    ASSERT_LT(movi + offset + 4, file.size());
+    EXPECT_EQ(file.substr(movi + offset, 4), "00db") << "index entry " << (entry - idx1) / 16;
+  }
   EXPECT_EQ(vc_test::CommandOutput("gst-launch-1.0 -q filesrc location=" + clip.string() +
                                    " ! avidemux ! fakesink && echo played"),
             "played\n");
