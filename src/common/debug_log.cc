@@ -116,6 +116,10 @@ void AppendPrefix(LineBuilder& line, std::uint32_t flags, const char* file, int 
   line.Append("<<<<", 4);
 }
 
+int OpenForAppending(const char* path) {
+  return ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+}
+
 }  // namespace
 
 void debug_log::set_flags(std::uint32_t flags) {
@@ -258,7 +262,7 @@ void debug_log::Emit(const char* text, std::size_t size) {
   char path[kPathBuffer];
   if (!BuildPath(path, sizeof path))
     return;
-  int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  int fd = OpenForAppending(path);
   if (fd < 0)
     return;
   struct stat info {};
@@ -270,7 +274,7 @@ void debug_log::Emit(const char* text, std::size_t size) {
     std::snprintf(old_path, sizeof old_path, "%s.1", path);
     if (::rename(path, old_path) != 0)
       return;  // a log that cannot rotate stops at its cap
-    fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    fd = OpenForAppending(path);
     if (fd < 0)
       return;
   }
@@ -284,7 +288,7 @@ void debug_log::trim(std::uint64_t limit) {
   char path[kPathBuffer];
   if (!BuildPath(path, sizeof path))
     return;
-  int fd = ::open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  int fd = OpenForAppending(path);
   if (fd < 0)
     return;
   struct stat info {};
