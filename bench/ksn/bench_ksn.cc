@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "bench_frame.h"
-#include "child_process.h"
+#include "process/child_process.h"
 #include "ksn_control_impl.h"
 #include "nats_connection_options.h"
-#include "nats_server.h"
+#include "process/nats_server.h"
 #include "recording_sink.h"
 
 namespace {
@@ -25,14 +25,14 @@ constexpr int kBurst = 256;
 // The server, both receiving processes and both sending ends, made once.
 struct World {
   World() {
-    server = ksn_test::NatsServer::Start();
+    server = vc_process::NatsServer::Start();
     if (!server)
       return;
     ksn::KsnSettings settings;
     settings.servers = {server->url()};
-    ksn_peer = std::make_unique<ksn_test::ChildProcess>(
+    ksn_peer = std::make_unique<vc_process::ChildProcess>(
         std::vector<std::string>{KSN_BENCH_PEER, "ksn", KSN_LIBRARY, kHandle}, server->url());
-    raw_peer = std::make_unique<ksn_test::ChildProcess>(
+    raw_peer = std::make_unique<vc_process::ChildProcess>(
         std::vector<std::string>{KSN_BENCH_PEER, "raw", kRawSubject}, server->url());
     control = ksn::KsnControlImpl::Create(settings);
     sink = ksn_test::RecordingSink::Create(control);
@@ -81,9 +81,9 @@ struct World {
     return value;
   }
 
-  std::unique_ptr<ksn_test::NatsServer> server;
-  std::unique_ptr<ksn_test::ChildProcess> ksn_peer;
-  std::unique_ptr<ksn_test::ChildProcess> raw_peer;
+  std::unique_ptr<vc_process::NatsServer> server;
+  std::unique_ptr<vc_process::ChildProcess> ksn_peer;
+  std::unique_ptr<vc_process::ChildProcess> raw_peer;
   ksn::KsnControlImpl* control = nullptr;
   ksn_test::RecordingSink* sink = nullptr;
   natsConnection* raw = nullptr;

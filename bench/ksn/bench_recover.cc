@@ -11,7 +11,7 @@
 #include <string>
 
 #include "ksn_control_impl.h"
-#include "nats_server.h"
+#include "process/nats_server.h"
 #include "recording_sink.h"
 
 namespace {
@@ -55,7 +55,7 @@ bool Flowing(Member& a, Member& b, std::uint32_t* next) {
 }
 
 void BM_VideoBackAfterServerReturns(benchmark::State& state) {
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   if (!server) {
     state.SkipWithError("no nats-server");
     return;
@@ -77,7 +77,7 @@ void BM_VideoBackAfterServerReturns(benchmark::State& state) {
     server->Kill();
     ksn_test::PumpUntil([&] { return !a.control->IsReady(); }, 5000);
     ksn_test::PumpUntil([] { return false; }, 500);
-    server = ksn_test::NatsServer::Start({port, "", false, ""});
+    server = vc_process::NatsServer::Start({port, "", false, "", ""});
     const auto back = Clock::now();
     if (!server || !Flowing(a, b, &next)) {
       state.SkipWithError("the call did not come back");

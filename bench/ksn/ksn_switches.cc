@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "bench_frame.h"
-#include "child_process.h"
+#include "process/child_process.h"
 #include "ksn_control_impl.h"
-#include "nats_server.h"
+#include "process/nats_server.h"
 #include "recording_sink.h"
 
 namespace {
@@ -63,11 +63,11 @@ int main(int argc, char** argv) {
   }
   const int count = argc > 2 ? std::atoi(argv[2]) : 300;
   const int rate = argc > 3 ? std::atoi(argv[3]) : 60;
-  auto server = ksn_test::NatsServer::Start();
+  auto server = vc_process::NatsServer::Start();
   if (!server)
     return 1;
   const std::string handle = "switches";
-  ksn_test::ChildProcess peer({KSN_BENCH_PEER, "ksn", argv[1], handle}, server->url());
+  vc_process::ChildProcess peer({KSN_BENCH_PEER, "ksn", argv[1], handle}, server->url());
   if (peer.WaitLine("ready", 10000) != "ready")
     return 1;
   ksn::KsnSettings settings;
