@@ -67,7 +67,8 @@ bool FrameSender::EncodeAndSend(const VideoFrame& frame, const SendSettings& set
     if (!PrepareEncoder(normal_, frame, size, settings) ||
         !EncodeInto(normal_, frame, size, settings))
       return false;
-    KeepPicture(frame, size);
+    if (asked_ && steady_ms_() - asked_at_ < kKeepPicturesFor)
+      KeepPicture(frame, size);
   } else {
     // Whatever the camera delivers, the small stream carries 176 x 144.
     VideoFrame small;
@@ -108,6 +109,8 @@ void FrameSender::KeepPicture(const VideoFrame& frame, std::uint32_t size) {
 bool FrameSender::AnswerKeyFrameRequest(const SessionTable& sessions, bandwith_recorder& recorder,
                                         const ClockStamp& clock) {
   key_requested_ = true;
+  asked_ = true;
+  asked_at_ = steady_ms_();
   // Inside a send, or with nothing sent yet, the next frame answers.
   if (sending_ || !last_ || sessions.empty())
     return false;

@@ -67,14 +67,21 @@ class FrameSender {
 
   // The next frame sent is a key frame (a conference just became ready).
   void ForceKeyFrame() { key_forced_ = true; }
+  // How long after a partner's last request the pictures sent are kept for
+  // an answer at once: copying each one costs a pass over the frame, and a
+  // call that loses nothing never needs them. The first request of a loss
+  // waits for the next frame.
+  static constexpr std::int64_t kKeepPicturesFor = 10000;
+
   // A partner asks for a key frame: the next frame sent is one, unless the
   // stream answered a request within kKeyFrameAnswerInterval; then the first
   // frame after that.
   void RequestKeyFrame() { key_requested_ = true; }
   // As RequestKeyFrame, but answered at once when the pace and the valve
-  // allow: the last picture sent goes out again as a key frame to every
-  // conference (counted as a frame sent), so that a receiver that lost a
-  // packet waits for no camera frame. True when it was sent.
+  // allow and the last picture sent was kept (kKeepPicturesFor): it goes out
+  // again as a key frame to every conference (counted as a frame sent), so
+  // that a receiver that lost a packet waits for no camera frame. True when
+  // it was sent.
   bool AnswerKeyFrameRequest(const SessionTable& sessions, bandwith_recorder& recorder,
                              const ClockStamp& clock);
 
@@ -123,6 +130,8 @@ class FrameSender {
   bool key_forced_ = false;
   bool key_requested_ = false;
   bool sending_ = false;  // inside a send: a request waits for the next frame
+  bool asked_ = false;    // a partner has asked for a key frame
+  std::int64_t asked_at_ = 0;  // when last, steady milliseconds
   std::optional<LastSent> last_;
   std::unique_ptr<std::uint8_t[]> kept_;
   std::uint32_t kept_capacity_ = 0;
