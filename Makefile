@@ -7,7 +7,7 @@
 # ThreadSanitizer.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test build-asan test-asan build-tsan test-tsan bench fuzz clean
+.PHONY: all deps build demo test build-asan test-asan build-tsan test-tsan build-bench bench fuzz clean
 
 all: build
 
@@ -42,9 +42,11 @@ build-tsan: deps
 test-tsan: build-tsan
 	ctest --preset tsan
 
-bench: deps
+build-bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
+
+bench: build-bench
 	scripts/run-benchmarks.sh build/release
 
 clean:

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "bench_frame.h"
-#include "process/child_process.h"
 #include "ksn_control_impl.h"
 #include "nats_connection_options.h"
+#include "process/child_process.h"
 #include "process/nats_server.h"
 #include "recording_sink.h"
 

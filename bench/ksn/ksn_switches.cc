@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "bench_frame.h"
-#include "process/child_process.h"
 #include "ksn_control_impl.h"
+#include "process/child_process.h"
 #include "process/nats_server.h"
 #include "recording_sink.h"
 
@@ -25,8 +25,9 @@ namespace {
 
 struct Thread {
   std::string name;
-  long switches = 0;   // voluntary: the thread waited for something
-  long preempted = 0;  // involuntary: mostly other load on the machine
+  long switches = 0;     // voluntary: the thread waited for something
+  long preempted = 0;    // involuntary: mostly other load on the machine
+  long long run_ns = 0;  // time on a CPU
 };
 
 // Switches of every thread of `pid`, by thread id.
@@ -41,6 +42,7 @@ std::map<std::string, Thread> Switches(pid_t pid) {
       continue;
     Thread& thread = threads[entry->d_name];
     std::ifstream(dir + "/" + entry->d_name + "/comm") >> thread.name;
+    std::ifstream(dir + "/" + entry->d_name + "/schedstat") >> thread.run_ns;
     std::ifstream status(dir + "/" + entry->d_name + "/status");
     for (std::string line; std::getline(status, line);) {
       const long value = std::atol(line.substr(line.find(':') + 1).c_str());
@@ -101,6 +103,7 @@ int main(int argc, char** argv) {
   const auto after = Switches(peer.pid());
 
   long total = 0, preempted = 0;
+  long long run_ns = 0;
   std::printf("%d messages at %d a second, received %s\n", count, rate, ok ? "whole" : "NOT whole");
   for (const auto& [tid, thread] : after) {
     const auto was = before.find(tid);
@@ -108,12 +111,14 @@ int main(int argc, char** argv) {
     const long lost = thread.preempted - (was == before.end() ? 0 : was->second.preempted);
     total += delta;
     preempted += lost;
+    run_ns += thread.run_ns - (was == before.end() ? 0 : was->second.run_ns);
     std::printf("  thread %-8s waited %6ld (%.2f a message), preempted %ld\n", tid.c_str(), delta,
                 static_cast<double>(delta) / count, lost);
   }
   std::printf("  all threads waited %ld (%.2f a message), preempted %ld (%.2f a message)\n", total,
               static_cast<double>(total) / count, preempted,
               static_cast<double>(preempted) / count);
+  std::printf("  CPU %.1f us a message\n", static_cast<double>(run_ns) / 1000.0 / count);
   control->CloseSession(handle);
   sink->Release();
   control->Release();

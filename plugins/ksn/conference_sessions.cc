@@ -88,10 +88,8 @@ void ConferenceSessions::Open(const std::string& handle, KSN::ksnNotify* sink, p
     if (!inbox) {
       Forget(*session);
       lock.unlock();
-      if (sub) {
-        natsSubscription_Unsubscribe(sub);
-        natsSubscription_Destroy(sub);
-      }
+      if (sub)
+        link_.Drop(sub);
       Throw(kSubscribeFailed, "subscription failed");
     }
     session->subscription = sub;
@@ -123,10 +121,8 @@ void ConferenceSessions::Close(const std::string& handle) {
   }
   Publish(std::move(bye));
   for (natsSubscription* sub : subs) {
-    if (sub) {
-      natsSubscription_Unsubscribe(sub);
-      natsSubscription_Destroy(sub);
-    }
+    if (sub)
+      link_.Drop(sub);
   }
 }
 
@@ -164,8 +160,7 @@ std::int32_t ConferenceSessions::Send(const std::string& handle, const void* dat
     if (settings_.drop_every > 0 && ++session.data_sent % settings_.drop_every == 0)
       return static_cast<std::int32_t>(length);
   }
-  if (natsConnection_Publish(nc, address.c_str(), buffer.data(), static_cast<int>(buffer.size())) !=
-      NATS_OK)
+  if (!link_.Send(nc, address, buffer.data(), static_cast<int>(buffer.size())))
     return -1;
   return static_cast<std::int32_t>(length);
 }

@@ -3,8 +3,8 @@
 // registry it answers for (registry_host.h), put together and taken apart in
 // the right order.
 //
-// Threads: the host's threads call the public operations; cnats's threads
-// deliver messages and connection events; a ticker thread beats and watches
+// Threads: the host's threads call the public operations; the connection's
+// reader delivers messages, cnats's threads connection events; a ticker thread beats and watches
 // for silence, twice a heartbeat period. Notifications and registry calls reach the host only
 // through the wake window of the thread that opened the session or registered the object
 // (owner_dispatch.h). Each part keeps its own lock.

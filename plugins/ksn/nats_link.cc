@@ -40,9 +40,11 @@ void NatsLink::ConnectLoop(std::vector<Standing> standing) {
   natsOptions_SetReconnectedCB(options.get(), &NatsLink::OnReconnected, this);
   natsOptions_SetClosedCB(options.get(), &NatsLink::OnClosed, this);
   natsOptions_SetErrorHandler(options.get(), &NatsLink::OnError, this);
-  // One delivery thread shared by every subscription rather than one each
-  // (two per session): the same single step from cnats's reader to us.
-  natsOptions_UseGlobalMessageDelivery(options.get(), true);
+  if (!reader_.Install(options.get())) {
+    MutexLock lock(mutex_);
+    ConnectFailed("cannot start the connection's reader; not connecting");
+    return;
+  }
   const std::string servers = ServerListText(settings_);
 
   MutexLock lock(mutex_);
@@ -79,13 +81,21 @@ void NatsLink::ConnectLoop(std::vector<Standing> standing) {
 
 natsSubscription* NatsLink::Subscribe(const std::string& subject, natsMsgHandler handler,
                                       void* closure) {
-  natsSubscription* sub = nullptr;
-  if (natsConnection_Subscribe(&sub, nc_.load(), subject.c_str(), handler, closure) != NATS_OK)
-    return nullptr;
-  MutexLock lock(mutex_);
-  if (natsSubscription_SetOnCompleteCB(sub, &NatsLink::OnSubscriptionDone, this) == NATS_OK)
-    ++live_subscriptions_;
-  return sub;
+  return reader_.Subscribe(nc_.load(), subject.c_str(), handler, closure);
+}
+
+void NatsLink::Drop(natsSubscription* sub) {
+  reader_.Forget(sub);
+  {
+    ConnectionReader::WriteHere here(reader_, nc_.load());
+    natsSubscription_Unsubscribe(sub);
+  }
+  natsSubscription_Destroy(sub);
+}
+
+bool NatsLink::Send(natsConnection* nc, const std::string& subject, const void* data, int length) {
+  ConnectionReader::WriteHere here(reader_, nc);
+  return natsConnection_Publish(nc, subject.c_str(), data, length) == NATS_OK;
 }
 
 void NatsLink::Publish(const std::string& subject, const std::string& reply,
@@ -94,6 +104,7 @@ void NatsLink::Publish(const std::string& subject, const std::string& reply,
   if (!nc)
     return;
   const int length = static_cast<int>(bytes.size());
+  ConnectionReader::WriteHere here(reader_, nc);
   if (reply.empty())
     natsConnection_Publish(nc, subject.c_str(), bytes.data(), length);
   else
@@ -177,13 +188,6 @@ void NatsLink::OnError(natsConnection* nc, natsSubscription*, natsStatus status,
   }
 }
 
-void NatsLink::OnSubscriptionDone(void* closure) {
-  auto* self = static_cast<NatsLink*>(closure);
-  MutexLock lock(self->mutex_);
-  --self->live_subscriptions_;
-  self->changed_.notify_all();
-}
-
 void NatsLink::StopConnecting() {
   {
     MutexLock lock(mutex_);
@@ -192,6 +196,9 @@ void NatsLink::StopConnecting() {
   }
   if (connector_.joinable())
     connector_.join();
+  // Without a connection the reader has nothing to wait for.
+  if (!nc_.load())
+    reader_.Stop();
 }
 
 bool NatsLink::Close(const std::vector<natsSubscription*>& subscriptions) {
@@ -204,15 +211,16 @@ bool NatsLink::Close(const std::vector<natsSubscription*>& subscriptions) {
   std::vector<natsSubscription*> own;
   {
     MutexLock lock(mutex_);
-    const bool quiet = changed_.wait_for(lock, kShutdownWait, [this]() VC_REQUIRES(mutex_) {
-      return closed_ && live_subscriptions_ == 0;
-    });
+    const bool quiet =
+        changed_.wait_for(lock, kShutdownWait, [this]() VC_REQUIRES(mutex_) { return closed_; });
     if (!quiet) {
       Log("the NATS client did not stop in time; keeping its connection");
       return false;
     }
     own.swap(own_subscriptions_);
   }
+  // No handler runs from here on.
+  reader_.Stop();
   for (natsSubscription* sub : subscriptions)
     natsSubscription_Destroy(sub);
   for (natsSubscription* sub : own)

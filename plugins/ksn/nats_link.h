@@ -2,8 +2,10 @@
 // retried until it holds, then kept by cnats's own reconnects; closed in an
 // order that guarantees cnats calls nobody back afterwards.
 //
-// Threads: a connector thread makes the first connection; cnats's threads
-// report connection events; anyone may publish. Its own lock guards the
+// Threads: a connector thread makes the first connection; the connection's
+// reader (connection_reader.h) reads it and runs the subscriptions'
+// handlers; cnats's threads report connection events and reconnect; anyone
+// may publish, and sends on its own thread. Its own lock guards the
 // connection's state; no caller's code runs under it.
 #pragma once
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "annotated_mutex.h"
+#include "connection_reader.h"
 #include "ksn_settings.h"
 
 namespace ksn {
@@ -55,17 +58,23 @@ class NatsLink {
   void ReportFailures();
   // Null until the first connection holds.
   natsConnection* connection() const { return nc_.load(); }
-  // Null on failure. cnats stops calling `handler` once Close has returned true.
+  // Null on failure. `handler` runs on the connection's reader until Drop,
+  // or until Close has returned true.
   natsSubscription* Subscribe(const std::string& subject, natsMsgHandler handler, void* closure);
+  // Ends a subscription: its handler is not running and is not called again.
+  // Not from a handler.
+  void Drop(natsSubscription* sub);
   // Sends what was queued; nothing while there is no connection.
   void Publish(const std::string& subject, const std::string& reply, const std::string& bytes);
+  // Sends `length` bytes on this thread; false when cnats refused them.
+  bool Send(natsConnection* nc, const std::string& subject, const void* data, int length);
 
   // Stops the connector; drops are no longer reported.
   void StopConnecting();
-  // Flushes, closes and waits for cnats to stop calling back, then destroys
-  // `subscriptions`, the standing ones and the connection. False when cnats
-  // did not stop in time: then nothing is destroyed, and the caller must keep
-  // every closure alive for good.
+  // Flushes, closes, stops the reader and waits for cnats to stop calling
+  // back, then destroys `subscriptions`, the standing ones and the
+  // connection. False when cnats did not stop in time: then nothing is
+  // destroyed, and the caller must keep every closure alive for good.
   bool Close(const std::vector<natsSubscription*>& subscriptions);
 
  private:
@@ -73,7 +82,6 @@ class NatsLink {
   static void OnReconnected(natsConnection* nc, void* closure);
   static void OnClosed(natsConnection* nc, void* closure);
   static void OnError(natsConnection* nc, natsSubscription* sub, natsStatus status, void* closure);
-  static void OnSubscriptionDone(void* closure);
 
   void ConnectLoop(std::vector<Standing> standing);
   void SetConnected(bool connected) VC_REQUIRES(mutex_);
@@ -89,12 +97,12 @@ class NatsLink {
   bool subscribed_ VC_GUARDED_BY(mutex_) = false;
   bool stopping_ VC_GUARDED_BY(mutex_) = false;
   bool closed_ VC_GUARDED_BY(mutex_) = false;
-  int live_subscriptions_ VC_GUARDED_BY(mutex_) = 0;
   std::string last_error_ VC_GUARDED_BY(mutex_);
   std::string connect_error_ VC_GUARDED_BY(mutex_);   // why the first connection fails
   std::string reported_error_ VC_GUARDED_BY(mutex_);  // the last one logged
   bool report_failures_ VC_GUARDED_BY(mutex_) = false;
 
+  ConnectionReader reader_;
   std::atomic<natsConnection*> nc_{nullptr};
   std::atomic<bool> ready_{false};
   std::thread connector_;

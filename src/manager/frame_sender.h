@@ -129,8 +129,8 @@ class FrameSender {
   SteadyTimeSource steady_ms_;
   bool key_forced_ = false;
   bool key_requested_ = false;
-  bool sending_ = false;  // inside a send: a request waits for the next frame
-  bool asked_ = false;    // a partner has asked for a key frame
+  bool sending_ = false;       // inside a send: a request waits for the next frame
+  bool asked_ = false;         // a partner has asked for a key frame
   std::int64_t asked_at_ = 0;  // when last, steady milliseconds
   std::optional<LastSent> last_;
   std::unique_ptr<std::uint8_t[]> kept_;

@@ -137,6 +137,37 @@ TEST(KsnSessionTest, KilledMemberProcessIsClosedWithinFiveSeconds) {
   EXPECT_EQ(a.sink->closes[0], ksn::kPeerSilent);
 }
 
+// Each side sends on its own thread while its connection's reader receives
+// and answers: the writes of the two threads never cost the connection, so
+// every packet arrives, in order and without a gap.
+TEST(KsnSessionTest, BothWaysAtOnceEveryPacketArrives) {
+  auto server = vc_process::NatsServer::Start();
+  ASSERT_TRUE(server);
+  Member a(server->url()), b(server->url());
+  ASSERT_TRUE(Pair(a, b, "both"));
+  constexpr std::uint32_t kCount = 400;
+  std::uint32_t sent[2] = {}, next[2] = {}, whole[2] = {};
+  bool in_order = true;
+  PumpUntil(
+      [&] {
+        for (int side = 0; side < 2; ++side) {
+          Member& from = side == 0 ? a : b;
+          Member& to = side == 0 ? b : a;
+          if (sent[side] < kCount) {
+            const std::string packet = MakePacket(sent[side]);
+            sent[side] += from.control->Send("both", packet.data(), packet.size()) > 0;
+          }
+          in_order = in_order &&
+                     ksn_test::TakePackets(&to.sink->received, &next[side], false, &whole[side]);
+        }
+        return !in_order || (whole[0] == kCount && whole[1] == kCount);
+      },
+      15000);
+  EXPECT_TRUE(in_order);
+  EXPECT_EQ(whole[0], kCount);
+  EXPECT_EQ(whole[1], kCount);
+}
+
 TEST(KsnSessionTest, SlowReceiverLosesWholeMessagesOnlyAndCountsThem) {
   auto server = vc_process::NatsServer::Start();
   ASSERT_TRUE(server);
