@@ -1,13 +1,10 @@
 #include "message_queue.h"
 
-#include <sys/epoll.h>
-
 #include <algorithm>
 #include <chrono>
 #include <new>
 
 #include "monotonic_clock.h"
-#include "plat/socket.h"
 
 namespace plat::internal {
 namespace {
@@ -15,15 +12,6 @@ namespace {
 // SetTimer's bounds on Windows (USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM).
 constexpr UINT kMinTimerMs = 10;
 constexpr UINT kMaxTimerMs = 0x7FFFFFFF;
-
-// A poll timeout that ends at `due_ns` (monotonic), rounded up; -1 for none (-1).
-int MillisecondsUntil(std::int64_t due_ns) {
-  if (due_ns < 0)
-    return -1;
-  const std::int64_t left = due_ns - MonotonicNanoseconds();
-  return left <= 0 ? 0
-                   : static_cast<int>(std::min<std::int64_t>((left + 999999) / 1000000, 1 << 30));
-}
 
 }  // namespace
 
@@ -39,8 +27,6 @@ bool MessageQueue::Post(const MSG& msg) {
   signal_.SetPending(true);
   if (waiting_)
     posted_.notify_one();
-  if (socket_waiting_)
-    signal_.WakeSocketWaiter();
   return true;
 }
 
@@ -50,8 +36,6 @@ void MessageQueue::PostQuit(int exit_code) {
     return;
   quit_code_ = exit_code;
   signal_.SetPending(true);
-  if (socket_waiting_)
-    signal_.WakeSocketWaiter();
 }
 
 bool MessageQueue::Peek(const MessageFilter& filter, bool remove, MSG* msg) {
@@ -74,61 +58,7 @@ bool MessageQueue::Peek(const MessageFilter& filter, bool remove, MSG* msg) {
     }
     return true;
   }
-  // Level-triggered: a socket's message is made, not queued, and comes
-  // again while the socket stays ready.
-  if (TakeSocketLocked(filter, msg))
-    return true;
   return TakeTimerLocked(filter, remove, msg);
-}
-
-bool MessageQueue::TakeSocketLocked(const MessageFilter& filter, MSG* msg) {
-  if (sockets_.empty())
-    return false;
-  epoll_event ready[8];
-  const int n = signal_.ReadySockets(ready, 8);
-  for (int i = 0; i < n; ++i) {
-    const auto it = sockets_.find(ready[i].data.fd);
-    if (it == sockets_.end() || !filter.Accepts(it->second.hwnd, it->second.message))
-      continue;
-    const std::uint32_t e = ready[i].events;
-    const long events = ((e & EPOLLIN) ? FD_READ : 0) | ((e & EPOLLOUT) ? FD_WRITE : 0) |
-                        ((e & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) ? FD_CLOSE : 0);
-    *msg = MSG{it->second.hwnd, it->second.message, static_cast<WPARAM>(it->first),
-               static_cast<LPARAM>(events), MonotonicMilliseconds()};
-    return true;
-  }
-  return false;
-}
-
-bool MessageQueue::SelectSocket(int socket, HWND hwnd, UINT message, long events) {
-  std::lock_guard lock(mutex_);
-  if (closed_)
-    return false;
-  if (events == 0) {
-    if (sockets_.erase(socket) != 0)
-      signal_.UnwatchSocket(socket);
-    return true;
-  }
-  const std::uint32_t wanted = ((events & FD_READ) ? EPOLLIN : 0u) |
-                               ((events & FD_WRITE) ? EPOLLOUT : 0u) |
-                               ((events & FD_CLOSE) ? EPOLLRDHUP : 0u);
-  if (!signal_.WatchSocket(socket, wanted))
-    return false;
-  sockets_[socket] = SocketWatch{hwnd, message};
-  // A GetMessage asleep on posts alone must wait on the sockets from now on.
-  if (waiting_)
-    posted_.notify_one();
-  return true;
-}
-
-void MessageQueue::ForgetSockets(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  std::erase_if(sockets_, [&](const auto& entry) {
-    if (entry.second.hwnd != hwnd)
-      return false;
-    signal_.UnwatchSocket(entry.first);
-    return true;
-  });
 }
 
 bool MessageQueue::TakeTimerLocked(const MessageFilter& filter, bool remove, MSG* msg) {
@@ -146,15 +76,12 @@ bool MessageQueue::TakeTimerLocked(const MessageFilter& filter, bool remove, MSG
   return true;
 }
 
-bool MessageQueue::HasMatchLocked(const MessageFilter& filter, std::int64_t now_ns) {
+bool MessageQueue::HasMatchLocked(const MessageFilter& filter, std::int64_t now_ns) const {
   if (messages_.FindFirst([&](const MSG& m) { return filter.Accepts(m.hwnd, m.message); }) <
       messages_.size()) {
     return true;
   }
   if (quit_code_ && filter.AcceptsQuit())
-    return true;
-  MSG socket_message;
-  if (TakeSocketLocked(filter, &socket_message))
     return true;
   return filter.AcceptsMessage(WM_TIMER) && timers_.FindDue(filter.hwnd, now_ns) != nullptr;
 }
@@ -166,26 +93,13 @@ bool MessageQueue::Wait(const MessageFilter& filter) {
       return false;
     // Only posts come from other threads; timers of this thread change only
     // when this thread runs, so the next matching due time bounds the sleep.
-    // -1: no timer bounds the sleep.
-    const std::int64_t due =
-        filter.AcceptsMessage(WM_TIMER) ? timers_.EarliestDue(filter.hwnd).value_or(-1) : -1;
-    if (!sockets_.empty()) {
-      // Sockets have no condition variable: wait on them, and let posts
-      // (and the quit request) wake the wait through the signal.
-      const int timeout_ms = MillisecondsUntil(due);
-      socket_waiting_ = true;
-      lock.unlock();
-      const bool waited = signal_.WaitSockets(timeout_ms);
-      lock.lock();
-      socket_waiting_ = false;
-      if (waited)
-        continue;
-    }
+    const auto due = filter.AcceptsMessage(WM_TIMER) ? timers_.EarliestDue(filter.hwnd)
+                                                     : std::optional<std::int64_t>();
     waiting_ = true;
-    if (due >= 0) {
+    if (due) {
       // steady_clock is CLOCK_MONOTONIC, the clock of the due times.
       posted_.wait_until(lock,
-                         std::chrono::steady_clock::time_point(std::chrono::nanoseconds(due)));
+                         std::chrono::steady_clock::time_point(std::chrono::nanoseconds(*due)));
     } else {
       posted_.wait(lock);
     }
@@ -220,9 +134,6 @@ void MessageQueue::Close() {
   messages_.Clear();
   quit_code_.reset();
   timers_.Clear();
-  for (const auto& [socket, watch] : sockets_)
-    signal_.UnwatchSocket(socket);
-  sockets_.clear();
   UpdateSignalLocked();
 }
 

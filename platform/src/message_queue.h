@@ -1,10 +1,9 @@
 // One thread's message queue: posted messages (from any thread), the quit
-// request, the sockets its windows watch and the thread's window timers.
+// request and the thread's window timers.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <optional>
 
@@ -37,7 +36,7 @@ class MessageQueue {
   void PostQuit(int exit_code);
 
   // The owner thread looks for a message: posted ones first (oldest first),
-  // then WM_QUIT, then a ready socket's message, then a WM_TIMER of a due timer.
+  // then WM_QUIT, then a WM_TIMER of a due timer.
   bool Peek(const MessageFilter& filter, bool remove, MSG* msg);
   // The owner thread waits until Peek with `filter` would find something;
   // false at once when the queue is closed (nothing will ever come).
@@ -47,35 +46,23 @@ class MessageQueue {
   bool KillTimer(HWND hwnd, UINT_PTR id);
   void KillTimers(HWND hwnd);
 
-  // Any thread: while `socket` is ready for `events` (FD_*), `message` for
-  // `hwnd` waits in the queue; events 0 ends it. False when the kernel refuses.
-  bool SelectSocket(int socket, HWND hwnd, UINT message, long events);
-  void ForgetSockets(HWND hwnd);
-
   // The thread is ending: posts are refused from now on, and what waits is dropped.
   void Close();
 
   int fd() const { return signal_.fd(); }
 
  private:
-  bool HasMatchLocked(const MessageFilter& filter, std::int64_t now_ns);
-  bool TakeSocketLocked(const MessageFilter& filter, MSG* msg);
+  bool HasMatchLocked(const MessageFilter& filter, std::int64_t now_ns) const;
   bool TakeTimerLocked(const MessageFilter& filter, bool remove, MSG* msg);
   void UpdateSignalLocked();
 
   mutable std::mutex mutex_;
   std::condition_variable posted_;
-  bool waiting_ = false;         // the owner sleeps in Wait, on posted_
-  bool socket_waiting_ = false;  // ... or on the sockets (posts wake it through signal_)
+  bool waiting_ = false;  // the owner sleeps in Wait
   bool closed_ = false;
   MessageRing messages_;
   std::optional<int> quit_code_;
   TimerList timers_;
-  struct SocketWatch {
-    HWND hwnd;
-    UINT message;
-  };
-  std::map<int, SocketWatch> sockets_;
   QueueSignal signal_;
 };
 

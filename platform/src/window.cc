@@ -85,7 +85,6 @@ bool DestroyWindow(HWND hwnd) {
   // Only the owner gets here, and timers live in the owner's queue. A window
   // being destroyed accepts no new timer, so none outlives it.
   internal::CurrentThreadQueue().KillTimers(hwnd);
-  internal::CurrentThreadQueue().ForgetSockets(hwnd);
   proc(hwnd, WM_DESTROY, 0, 0);
   Registry().Remove(hwnd);
   return true;

@@ -124,12 +124,6 @@ bool WindowRegistry::Post(HWND hwnd, const MSG& msg) const {
   return w != nullptr && w->queue->Post(msg);
 }
 
-std::shared_ptr<MessageQueue> WindowRegistry::QueueOf(HWND hwnd) const {
-  std::shared_lock lock(mutex_);
-  const Window* w = FindLocked(hwnd);
-  return w != nullptr && !w->destroying ? w->queue : nullptr;
-}
-
 bool WindowRegistry::BeginDestroy(HWND hwnd, DWORD thread, WNDPROC* proc) {
   std::unique_lock lock(mutex_);
   Window* w = FindLocked(hwnd);

@@ -49,8 +49,6 @@ class WindowRegistry {
 
   // Posts to the owner's queue while the window is known to be alive.
   bool Post(HWND hwnd, const MSG& msg) const;
-  // The owner thread's queue of a live window; null otherwise.
-  std::shared_ptr<MessageQueue> QueueOf(HWND hwnd) const;
 
   // Starts destroying a live window of `thread` that is not already being
   // destroyed, and gives its procedure. The window stays alive (for its

@@ -2,9 +2,6 @@
 // from several threads at once to a reader that polls the queue's descriptor.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -113,54 +110,6 @@ TEST_F(MessageQueueTest, TwoThreadsPostingAtOnceWakeAPollLoopAndLoseNothing) {
   b.join();
   EXPECT_EQ(silent_polls, 0);
   EXPECT_EQ(next, std::vector<plat::LPARAM>({kPerThread, kPerThread}));
-}
-
-}  // namespace
-
-namespace {
-
-// A socket's readiness comes as the window's message, again while data
-// waits, after posted messages; it wakes the queue's descriptor and a
-// GetMessage asleep on posts alone, and ends with the registration or the window.
-TEST_F(MessageQueueTest, ReadySocketComesAsItsWindowsMessageUntilDrainedOrForgotten) {
-  int pair[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
-  constexpr plat::UINT kSocketMessage = plat::WM_USER + 40;
-  ASSERT_EQ(plat::WSAAsyncSelect(pair[0], hwnd_, kSocketMessage, plat::FD_READ), 0);
-  plat::MSG msg;
-  EXPECT_FALSE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
-  ASSERT_EQ(write(pair[1], "ab", 2), 2);
-  EXPECT_TRUE(Readable(1000));
-  ASSERT_TRUE(plat::PostMessage(other_, plat::WM_USER, 7, 0));
-  ASSERT_TRUE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
-  EXPECT_EQ(msg.hwnd, other_) << "posted messages come first";
-  for (int i = 0; i < 2; ++i) {  // still there until read
-    ASSERT_TRUE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
-    EXPECT_EQ(msg.hwnd, hwnd_);
-    EXPECT_EQ(msg.message, kSocketMessage);
-    EXPECT_EQ(msg.wParam, static_cast<plat::WPARAM>(pair[0]));
-    EXPECT_EQ(msg.lParam, plat::FD_READ);
-  }
-  char buffer[8];
-  ASSERT_EQ(read(pair[0], buffer, sizeof buffer), 2);
-  EXPECT_FALSE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
-
-  std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(write(pair[1], "c", 1), 1);
-  });
-  EXPECT_EQ(plat::GetMessage(&msg, 0, 0, 0), 1);
-  EXPECT_EQ(msg.message, kSocketMessage);
-  writer.join();
-
-  ASSERT_EQ(plat::WSAAsyncSelect(pair[0], hwnd_, kSocketMessage, 0), 0);
-  EXPECT_FALSE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
-  ASSERT_EQ(plat::WSAAsyncSelect(pair[0], hwnd_, kSocketMessage, plat::FD_READ), 0);
-  plat::DestroyWindow(hwnd_);
-  EXPECT_FALSE(plat::PeekMessage(&msg, 0, 0, 0, plat::PM_REMOVE));
-  EXPECT_EQ(plat::WSAAsyncSelect(pair[0], hwnd_, kSocketMessage, plat::FD_READ), -1);
-  close(pair[0]);
-  close(pair[1]);
 }
 
 }  // namespace

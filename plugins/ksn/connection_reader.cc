@@ -1,20 +1,19 @@
 #include "connection_reader.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
-#include <string>
+#include <system_error>
 #include <utility>
 
-#include "plat/message.h"
-#include "plat/socket.h"
-#include "plat/window.h"
+#include "ksn_log.h"
 
 namespace ksn {
 namespace {
-
-constexpr plat::UINT kSocketMessage = plat::WM_USER + 0x4B6;
-// Messages that came before their handler was in place wait for this one.
-constexpr plat::UINT kDeliverMessage = plat::WM_USER + 0x4B7;
 
 // The reader whose WriteHere scope the calling thread is in, and whether
 // cnats asked it to send meanwhile.
@@ -27,48 +26,20 @@ ConnectionReader::ConnectionReader() = default;
 
 ConnectionReader::~ConnectionReader() {
   Stop();
-}
-
-plat::LRESULT ConnectionReader::WindowProc(plat::HWND hwnd, plat::UINT message, plat::WPARAM wparam,
-                                           plat::LPARAM lparam) {
-  auto* self =
-      reinterpret_cast<ConnectionReader*>(plat::GetWindowLongPtr(hwnd, plat::GWL_USERDATA));
-  if (self && message == kSocketMessage) {
-    self->OnSocket(static_cast<long>(lparam));
-    return 0;
-  }
-  if (self && message == kDeliverMessage) {
-    self->Deliver();
-    return 0;
-  }
-  return plat::DefWindowProc(hwnd, message, wparam, lparam);
-}
-
-bool ConnectionReader::Open() {
-  // Each copy of this code (the shared library, a test's static copy) has a
-  // class of its own, named after its own window procedure.
-  static const std::string class_name = [] {
-    std::string text =
-        "ksn_socket_" + std::to_string(reinterpret_cast<std::uintptr_t>(&WindowProc));
-    plat::WNDCLASS wc;
-    wc.lpfnWndProc = &ConnectionReader::WindowProc;
-    wc.hInstance = plat::GetModuleHandle(nullptr);
-    wc.lpszClassName = text.c_str();
-    plat::RegisterClass(&wc);
-    return text;
-  }();
-  owner_ = std::this_thread::get_id();
-  window_ = plat::CreateWindow(class_name.c_str(), class_name.c_str(), 0, 0, 0, 0, 0, 0, nullptr,
-                               plat::GetModuleHandle(nullptr), nullptr);
-  if (!window_)
-    return false;
-  plat::SetWindowLongPtr(window_, plat::GWL_USERDATA, reinterpret_cast<plat::LONG_PTR>(this));
-  return true;
+  if (wake_fd_ >= 0)
+    close(wake_fd_);
 }
 
 bool ConnectionReader::Install(natsOptions* options) {
-  return window_ &&
-         natsOptions_SetEventLoop(options, this, &Attach, &Read, &Write, &Detach) == NATS_OK;
+  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd_ < 0)
+    return false;
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return natsOptions_SetEventLoop(options, this, &Attach, &Read, &Write, &Detach) == NATS_OK;
 }
 
 natsSubscription* ConnectionReader::Subscribe(natsConnection* nc, const char* subject,
@@ -83,13 +54,25 @@ natsSubscription* ConnectionReader::Subscribe(natsConnection* nc, const char* su
     MutexLock lock(handlers_mutex_);
     handlers_.push_back({sub, nc, handler, closure});
   }
-  plat::PostMessage(window_, kDeliverMessage, 0, 0);
+  // Anything that came before the handler was in place is delivered now.
+  if (!OnThisThread())
+    Wake();
   return sub;
 }
 
 void ConnectionReader::Forget(natsSubscription* sub) {
   MutexLock lock(handlers_mutex_);
   std::erase_if(handlers_, [sub](const Handler& h) { return h.sub == sub; });
+}
+
+void ConnectionReader::Stop() {
+  {
+    MutexLock lock(mutex_);
+    stopping_ = true;
+  }
+  Wake();
+  if (thread_.joinable() && !OnThisThread())
+    thread_.join();
 }
 
 bool ConnectionReader::Flush(natsConnection* nc) {
@@ -101,31 +84,12 @@ bool ConnectionReader::Flush(natsConnection* nc) {
   return true;
 }
 
-void ConnectionReader::Stop() {
-  {
-    MutexLock lock(mutex_);
-    if (stopping_)
-      return;
-    stopping_ = true;
-    if (socket_ >= 0 && window_)
-      plat::WSAAsyncSelect(socket_, window_, kSocketMessage, 0);
-  }
-  if (!window_)
+void ConnectionReader::Wake() {
+  if (wake_fd_ < 0)
     return;
-  // Messages still queued for the window find nobody.
-  plat::SetWindowLongPtr(window_, plat::GWL_USERDATA, 0);
-  // Another thread's window goes with that thread.
-  if (OnThisThread())
-    plat::DestroyWindow(window_);
-}
-
-void ConnectionReader::SelectLocked() {
-  if (socket_ < 0 || !window_ || stopping_)
-    return;
-  long events = (reading_ ? plat::FD_READ : 0) | (writing_ ? plat::FD_WRITE : 0);
-  if (events != 0)
-    events |= plat::FD_CLOSE;
-  plat::WSAAsyncSelect(socket_, window_, kSocketMessage, events);
+  const std::uint64_t one = 1;
+  // A full counter already wakes the thread; nothing else can fail here.
+  [[maybe_unused]] const ssize_t n = write(wake_fd_, &one, sizeof one);
 }
 
 // ------------------------------------------------------------ cnats's calls
@@ -134,86 +98,124 @@ natsStatus ConnectionReader::Attach(void** user_data, void* loop, natsConnection
                                     natsSock socket) {
   auto* self = static_cast<ConnectionReader*>(loop);
   *user_data = self;
-  MutexLock lock(self->mutex_);
-  self->nc_ = nc;
-  self->socket_ = socket;
-  self->reading_ = true;
-  self->writing_ = false;
-  ++self->generation_;
-  self->SelectLocked();
+  {
+    MutexLock lock(self->mutex_);
+    self->nc_ = nc;
+    self->socket_ = socket;
+    self->reading_ = true;
+    ++self->generation_;
+  }
+  self->Wake();
   return NATS_OK;
 }
 
 natsStatus ConnectionReader::Read(void* user_data, bool add) {
   auto* self = static_cast<ConnectionReader*>(user_data);
-  MutexLock lock(self->mutex_);
-  if (self->reading_ != add) {
+  {
+    MutexLock lock(self->mutex_);
+    if (self->reading_ == add)
+      return NATS_OK;
     self->reading_ = add;
-    self->SelectLocked();
+    ++self->generation_;
   }
+  if (!self->OnThisThread())
+    self->Wake();
   return NATS_OK;
 }
 
 natsStatus ConnectionReader::Write(void* user_data, bool add) {
   auto* self = static_cast<ConnectionReader*>(user_data);
-  if (add && t_writer == self) {
-    t_write_wanted = true;
-    return NATS_OK;
-  }
-  MutexLock lock(self->mutex_);
-  if (self->writing_ != add) {
+  bool wake = false;
+  {
+    MutexLock lock(self->mutex_);
+    if (self->writing_ == add)
+      return NATS_OK;
     self->writing_ = add;
-    self->SelectLocked();
+    ++self->generation_;
+    // A stale write interest costs the loop one more turn; it is not woken for it.
+    if (add) {
+      if (t_writer == self)
+        t_write_wanted = true;
+      else
+        wake = !self->OnThisThread();
+    }
   }
+  if (wake)
+    self->Wake();
   return NATS_OK;
 }
 
 natsStatus ConnectionReader::Detach(void* user_data) {
   auto* self = static_cast<ConnectionReader*>(user_data);
-  MutexLock lock(self->mutex_);
-  self->reading_ = false;
-  self->writing_ = false;
-  self->SelectLocked();
-  self->socket_ = -1;
-  self->nc_ = nullptr;
-  ++self->generation_;
+  {
+    MutexLock lock(self->mutex_);
+    self->nc_ = nullptr;
+    self->socket_ = -1;
+    self->reading_ = false;
+    self->writing_ = false;
+    ++self->generation_;
+  }
+  if (!self->OnThisThread())
+    self->Wake();
   return NATS_OK;
 }
 
-// ------------------------------------------------------------ the owner thread
+// ------------------------------------------------------------ the loop
 
-void ConnectionReader::OnSocket(long events) {
-  natsConnection* nc = nullptr;
-  unsigned generation = 0;
-  {
-    MutexLock lock(mutex_);
-    if (stopping_ || !nc_)
-      return;
-    nc = nc_;
-    generation = generation_;
-  }
-  // A broken socket reads as an error, which starts cnats's reconnect.
-  if (events & (plat::FD_READ | plat::FD_CLOSE))
-    natsConnection_ProcessReadEvent(nc);
-  if ((events & plat::FD_WRITE) && !Flush(nc)) {
-    // Another thread sent the bytes meanwhile.
-    MutexLock lock(mutex_);
-    if (nc_ == nc && natsConnection_Buffered(nc) <= 0) {
-      writing_ = false;
-      SelectLocked();
+void ConnectionReader::Run() {
+  // A socket that poll reports closed or broken is left alone until cnats
+  // says something new about it (it closes the socket on its own threads).
+  reader_id_ = std::this_thread::get_id();
+  unsigned given_up = ~0u;
+  unsigned nothing_to_write = ~0u;
+  for (;;) {
+    natsConnection* nc = nullptr;
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {-1, 0, 0}};
+    unsigned generation = 0;
+    {
+      MutexLock lock(mutex_);
+      if (stopping_)
+        return;
+      nc = nc_;
+      generation = generation_;
+      if (nc && socket_ >= 0 && generation != given_up) {
+        fds[1].fd = socket_;
+        const bool write = writing_ && generation != nothing_to_write;
+        fds[1].events = static_cast<short>((reading_ ? POLLIN : 0) | (write ? POLLOUT : 0));
+      }
     }
-  }
-  if (events & plat::FD_CLOSE) {
-    // cnats left a hung-up socket in place: it is not watched again until
-    // cnats says something new about it.
-    MutexLock lock(mutex_);
-    if (generation_ == generation && socket_ >= 0 && window_) {
-      reading_ = false;
-      writing_ = false;
-      plat::WSAAsyncSelect(socket_, window_, kSocketMessage, 0);
+    const nfds_t count = fds[1].events != 0 ? 2 : 1;
+    if (poll(fds, count, -1) < 0) {
+      if (errno != EINTR) {
+        Log("the connection's reader cannot wait: %s",
+            std::generic_category().message(errno).c_str());
+        return;
+      }
+      continue;
     }
+    if (fds[0].revents & POLLIN) {
+      std::uint64_t count_read;
+      [[maybe_unused]] const ssize_t n = read(wake_fd_, &count_read, sizeof count_read);
+    }
+    const short ready = count == 2 ? fds[1].revents : 0;
+    if (ready & POLLNVAL) {
+      given_up = generation;
+    } else if (ready != 0) {
+      // A broken socket reads as an error, which starts cnats's reconnect.
+      if (ready & (POLLIN | POLLERR | POLLHUP))
+        natsConnection_ProcessReadEvent(nc);
+      // Another thread may have sent the bytes meanwhile: the interest
+      // is left alone until cnats says something new.
+      if ((ready & POLLOUT) && !Flush(nc))
+        nothing_to_write = generation;
+      if (ready & (POLLERR | POLLHUP)) {
+        MutexLock lock(mutex_);
+        if (generation_ == generation)
+          given_up = generation;
+      }
+    }
+    Deliver();
   }
-  Deliver();
 }
 
 void ConnectionReader::Deliver() {
@@ -247,12 +249,14 @@ ConnectionReader::WriteHere::~WriteHere() {
   if (!std::exchange(t_write_wanted, false) || !nc_)
     return;
   reader_.Flush(nc_);
-  // The socket took only part: the owner thread sends the rest once it can.
-  if (natsConnection_Buffered(nc_) > 0) {
+  bool left = false;
+  {
     MutexLock lock(reader_.mutex_);
-    reader_.writing_ = true;
-    reader_.SelectLocked();
+    left = reader_.writing_;
   }
+  // The socket took only part: the reader sends the rest once it can.
+  if (left && !reader_.OnThisThread())
+    reader_.Wake();
 }
 
 }  // namespace ksn

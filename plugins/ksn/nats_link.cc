@@ -23,12 +23,6 @@ NatsLink::~NatsLink() {
 }
 
 void NatsLink::Start(std::vector<Standing> standing) {
-  // The connection is read on this thread, from its message loop.
-  if (!reader_.Open()) {
-    MutexLock lock(mutex_);
-    ConnectFailed("cannot watch the connection from this thread; not connecting");
-    return;
-  }
   connector_ = std::thread([this, standing = std::move(standing)] { ConnectLoop(standing); });
 }
 
@@ -48,7 +42,7 @@ void NatsLink::ConnectLoop(std::vector<Standing> standing) {
   natsOptions_SetErrorHandler(options.get(), &NatsLink::OnError, this);
   if (!reader_.Install(options.get())) {
     MutexLock lock(mutex_);
-    ConnectFailed("cannot read the connection from an event loop; not connecting");
+    ConnectFailed("cannot start the connection's reader; not connecting");
     return;
   }
   const std::string servers = ServerListText(settings_);
@@ -202,15 +196,17 @@ void NatsLink::StopConnecting() {
   }
   if (connector_.joinable())
     connector_.join();
+  // Without a connection the reader has nothing to wait for.
+  if (!nc_.load())
+    reader_.Stop();
 }
 
 bool NatsLink::Close(const std::vector<natsSubscription*>& subscriptions) {
   natsConnection* nc = nc_.load();
   if (!nc)
     return true;
-  // The goodbyes go out now: this thread would read the answer to a PING.
   if (natsConnection_Status(nc) == NATS_CONN_STATUS_CONNECTED)
-    reader_.Flush(nc);
+    natsConnection_FlushTimeout(nc, 500);
   natsConnection_Close(nc);
   std::vector<natsSubscription*> own;
   {

@@ -5,7 +5,6 @@
 #include "plat/kernel.h"
 #include "plat/message.h"
 #include "plat/module.h"
-#include "plat/socket.h"
 #include "plat/timer.h"
 #include "plat/types.h"
 #include "plat/window.h"
