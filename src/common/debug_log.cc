@@ -182,6 +182,17 @@ bool debug_log::BuildPath(char* path, std::size_t capacity) const {
   return n > 0 && static_cast<std::size_t>(n) < capacity;
 }
 
+int debug_log::OpenFile(char* path, std::size_t capacity, std::uint64_t* size) const {
+  if (!BuildPath(path, capacity))
+    return -1;
+  const int fd = OpenForAppending(path);
+  struct stat info {};
+  *size = fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0
+              ? static_cast<std::uint64_t>(info.st_size)
+              : 0;
+  return fd;
+}
+
 debug_log::~debug_log() {
   const std::lock_guard<std::mutex> lock(mutex_);
   FlushRepeats();
@@ -260,14 +271,11 @@ void debug_log::Emit(const char* text, std::size_t size) {
     return;
   }
   char path[kPathBuffer];
-  if (!BuildPath(path, sizeof path))
-    return;
-  int fd = OpenForAppending(path);
+  std::uint64_t file_size = 0;
+  int fd = OpenFile(path, sizeof path, &file_size);
   if (fd < 0)
     return;
-  struct stat info {};
-  if (max_size_ > 0 && ::fstat(fd, &info) == 0 && info.st_size > 0 &&
-      static_cast<std::uint64_t>(info.st_size) + size > max_size_) {
+  if (max_size_ > 0 && file_size > 0 && file_size + size > max_size_) {
     // One rotation: the file becomes ".1", replacing the one before.
     ::close(fd);
     char old_path[kPathBuffer + 2];
@@ -286,14 +294,11 @@ void debug_log::trim(std::uint64_t limit) {
   if (flags_ & kLogDescriptor)
     return;
   char path[kPathBuffer];
-  if (!BuildPath(path, sizeof path))
-    return;
-  int fd = OpenForAppending(path);
+  std::uint64_t file_size = 0;
+  int fd = OpenFile(path, sizeof path, &file_size);
   if (fd < 0)
     return;
-  struct stat info {};
-  const bool oversized =
-      ::fstat(fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= limit;
+  const bool oversized = file_size >= limit;
   ::close(fd);
   if (!oversized)
     return;

@@ -117,6 +117,9 @@ class debug_log final : public virtual idebug_log {
   // "<dir>/<name>.txt", or "<name>.txt" without a directory, into `path`;
   // false without a name or when the path does not fit.
   bool BuildPath(char* path, std::size_t capacity) const;
+  // Builds the path into `path` and opens the file for appending; its size
+  // so far in `*size`. -1 when there is no path or the file cannot be opened.
+  int OpenFile(char* path, std::size_t capacity, std::uint64_t* size) const;
   // Writes one whole line to the descriptor or the file, rotating the file
   // first when the line would take it past the cap.
   void Emit(const char* text, std::size_t size);
