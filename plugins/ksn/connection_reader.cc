@@ -163,9 +163,9 @@ natsStatus ConnectionReader::Detach(void* user_data) {
 // ------------------------------------------------------------ the loop
 
 void ConnectionReader::Run() {
+  reader_id_ = std::this_thread::get_id();
   // A socket that poll reports closed or broken is left alone until cnats
   // says something new about it (it closes the socket on its own threads).
-  reader_id_ = std::this_thread::get_id();
   unsigned given_up = ~0u;
   unsigned nothing_to_write = ~0u;
   for (;;) {
