@@ -4,7 +4,9 @@
 # GStreamer processes doing the same work: test source, 32-bit conversion,
 # MPEG-4 without B-frames at the same size, rate and bit rate, RTP over
 # loopback UDP, decode, 32-bit conversion; and the test source alone, whose
-# cost both senders carry, so that it can be taken off both.
+# cost both senders carry, so that it can be taken off both. A member alone
+# in a conference shows what a peer spends with no video at all (the
+# manager's tick, the peer network's ticker), spread over the mode's frames.
 #   bench_call.sh [ignored benchmark flags]   BENCH_SECONDS (30), VIDEOCONF (program)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -141,6 +143,25 @@ source_run() {
   kill "$source"
 }
 
+# A receive-only member alone in a new conference on a server of its own.
+idle_run() {
+  local mode=$1 fps=$2
+  local port=$((20000 + RANDOM % 20000))
+  nats-server -a 127.0.0.1 -p $port > "$work/idle-server.log" 2>&1 &
+  pids+=("$!")
+  sleep 1
+  KSN_NATS_URL=nats://127.0.0.1:$port "$program" peer --cid new --receive-only \
+      --mode "$mode" --seconds $((seconds + 4)) --out "$work/idle-$mode" > "$work/idle-$mode.log" 2>&1 &
+  local member=$!
+  pids+=("$member")
+  sleep 2
+  local c0
+  c0=$(cpu_ms $member)
+  sleep "$seconds"
+  row "$mode" "member alone" "$(per_frame $(($(cpu_ms $member) - c0)) $((fps * seconds)))" "n/a" "n/a"
+  kill "$member"
+}
+
 # Sender without the test source, and both sides against GStreamer's.
 compare() {
   local mode=$1
@@ -162,10 +183,12 @@ row mode who "cpu/frame" p50 p95
 videoconf_run super
 gstreamer_run super 352 288 15 100000
 source_run super 352 288 15
+idle_run super 15
 compare super
 videoconf_run normal
 gstreamer_run normal 176 144 20 49000
 source_run normal 176 144 20
+idle_run normal 20
 compare normal
 echo "targets: sender <= 0.6x and receiver <= 0.8x GStreamer's in both modes; glass-to-glass" \
      "p50 <= 5 ms; at 352x288, test source off, sender <= 0.55 and receiver <= 0.3 ms per frame"
