@@ -40,6 +40,15 @@ per_frame() {
 ratio() {
   awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'
 }
+# CPU per frame of process `$1` over the window, start-up (2 s) not counted;
+# `$2` frames.
+window_cpu() {
+  sleep 2
+  local c0
+  c0=$(cpu_ms "$1")
+  sleep "$seconds"
+  per_frame $(($(cpu_ms "$1") - c0)) "$2"
+}
 minus() {
   awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a - b }'
 }
@@ -134,11 +143,7 @@ source_run() {
     ! fakesink sync=false > /dev/null 2>&1 &
   local source=$!
   pids+=("$source")
-  sleep 2
-  local c0
-  c0=$(cpu_ms $source)
-  sleep "$seconds"
-  test_source=$(per_frame $(($(cpu_ms $source) - c0)) $((fps * seconds)))
+  test_source=$(window_cpu $source $((fps * seconds)))
   row "$mode" "test source alone" "$test_source" "n/a" "n/a"
   kill "$source"
 }
@@ -154,11 +159,7 @@ idle_run() {
       --mode "$mode" --seconds $((seconds + 4)) --out "$work/idle-$mode" > "$work/idle-$mode.log" 2>&1 &
   local member=$!
   pids+=("$member")
-  sleep 2
-  local c0
-  c0=$(cpu_ms $member)
-  sleep "$seconds"
-  row "$mode" "member alone" "$(per_frame $(($(cpu_ms $member) - c0)) $((fps * seconds)))" "n/a" "n/a"
+  row "$mode" "member alone" "$(window_cpu $member $((fps * seconds)))" "n/a" "n/a"
   kill "$member"
 }
 
